@@ -1,7 +1,82 @@
 // argreport: reports its own argument vector, byte for byte.
-#include <cstdio>
+//
+// The report goes out through one fixed buffer and plain write(2) calls, so
+// that every byte is accounted for: a write that fails is reported on standard
+// error and turns the exit status to 1, a short or interrupted write is
+// continued, and a standard output left non-blocking by the caller is waited on.
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+
+#include <poll.h>
+#include <unistd.h>
 
 namespace {
+
+struct {
+    char data[16384];
+    std::size_t len;
+    bool failed; // once set, nothing more is written to standard output
+} out;
+
+bool write_all(int fd, const char *p, std::size_t n)
+{
+    while (n > 0) {
+        const ssize_t w = write(fd, p, n);
+        if (w > 0) {
+            p += w;
+            n -= static_cast<std::size_t>(w);
+        } else if (w < 0 && errno == EINTR) {
+            continue;
+        } else if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd pfd{fd, POLLOUT, 0};
+            if (poll(&pfd, 1, -1) < 0 && errno != EINTR)
+                return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+void flush()
+{
+    if (!out.failed && out.len > 0)
+        out.failed = !write_all(STDOUT_FILENO, out.data, out.len);
+    out.len = 0;
+}
+
+void put(const char *s, std::size_t n)
+{
+    if (n > sizeof out.data - out.len) {
+        flush();
+        if (n > sizeof out.data) { // too big to be worth a copy
+            if (!out.failed)
+                out.failed = !write_all(STDOUT_FILENO, s, n);
+            return;
+        }
+    }
+    std::memcpy(out.data + out.len, s, n);
+    out.len += n;
+}
+
+// "<label><v>\n"
+void put_number_line(const char *label, std::size_t label_len, int v)
+{
+    char digits[16];
+    char *p = digits + sizeof digits;
+    *--p = '\n';
+    // Work on the magnitude as unsigned so that the most negative int fits.
+    unsigned m = v < 0 ? 0U - static_cast<unsigned>(v) : static_cast<unsigned>(v);
+    do {
+        *--p = static_cast<char>('0' + m % 10);
+        m /= 10;
+    } while (m != 0);
+    if (v < 0)
+        *--p = '-';
+    put(label, label_len);
+    put(p, static_cast<std::size_t>(digits + sizeof digits - p));
+}
 
 // The first argument read as a decimal int: optional white space, an optional
 // sign, ASCII digits. Values past the int range saturate rather than wrap, and
@@ -29,13 +104,45 @@ int to_int(const char *s)
 int main(int argc, char *argv[])
 {
     static const char usage[] = "error: 命令行参数个数错误!\n";
+    static const char lost[] = "error: 写入标准输出失败!\n";
     if (argc <= 1) {
-        std::fwrite(usage, 1, sizeof usage - 1, stderr);
+        write_all(STDERR_FILENO, usage, sizeof usage - 1);
         return 1;
     }
-    std::printf("argc = %d\n", argc);
-    for (int i = 0; i < argc; ++i)
-        std::printf("第%d个命令行参数是:%s\n", i + 1, argv[i]);
-    std::printf("num = %d\n", to_int(argv[1]));
+    put_number_line("argc = ", 7, argc);
+
+    // "第N个命令行参数是:" is built once; N is kept as decimal text right in it
+    // and counted up in place, with "第" moved left when N gains a digit.
+    static const char first[] = "第";
+    static const char rest[] = "个命令行参数是:";
+    char prefix[3 + 10 + sizeof rest - 1];
+    const std::size_t digits_end = 3 + 10;
+    std::size_t start = digits_end - 1 - 3;
+    std::memcpy(prefix + start, first, 3);
+    prefix[digits_end - 1] = '1';
+    std::memcpy(prefix + digits_end, rest, sizeof rest - 1);
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0) {
+            std::size_t d = digits_end - 1;
+            while (prefix[d] == '9')
+                prefix[d--] = '0';
+            if (d >= start + 3) {
+                ++prefix[d];
+            } else {
+                prefix[d] = '1';
+                start = d - 3;
+                std::memcpy(prefix + start, first, 3);
+            }
+        }
+        put(prefix + start, sizeof prefix - start);
+        put(argv[i], std::strlen(argv[i]));
+        put("\n", 1);
+    }
+    put_number_line("num = ", 6, to_int(argv[1]));
+    flush();
+    if (out.failed) {
+        write_all(STDERR_FILENO, lost, sizeof lost - 1);
+        return 1;
+    }
     return 0;
 }

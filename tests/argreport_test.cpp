@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <csignal>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,21 +29,43 @@ bool exited_with(const Result &r, int code)
     return WIFEXITED(r.status) && WEXITSTATUS(r.status) == code;
 }
 
+// Where the program's standard output goes, and how the test treats it.
+enum class Sink {
+    pipe,             // read at once
+    dev_full,         // every write fails with ENOSPC
+    closed,           // descriptor 1 is not open
+    broken_pipe,      // a pipe whose reader is already gone
+    slow_nonblocking, // O_NONBLOCK pipe, read late and in small pieces
+    stopped_often,    // read in small pieces while the program is stopped and continued
+};
+
+struct Setup {
+    Sink sink = Sink::pipe;
+    bool ignore_sigpipe = false;
+};
+
 // Reads both pipes together so that a child filling one cannot block on it
 // while the test waits on the other.
-void drain(int out_fd, int err_fd, Result &r)
+void drain(int out_fd, int err_fd, pid_t pid, Sink sink, Result &r)
 {
+    const bool slow = sink == Sink::slow_nonblocking || sink == Sink::stopped_often;
+    if (sink == Sink::slow_nonblocking)
+        usleep(300000);
     std::array<pollfd, 2> fds{{{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}}};
     std::array<std::string *, 2> into{{&r.out, &r.err}};
-    int open_fds = 2;
+    int open_fds = out_fd < 0 ? 1 : 2;
     std::array<char, 65536> chunk{};
-    while (open_fds > 0) {
+    for (unsigned reads = 0; open_fds > 0; ++reads) {
         if (poll(fds.data(), fds.size(), -1) < 0)
             continue;
+        if (sink == Sink::stopped_often && reads % 4 == 0) {
+            kill(pid, SIGSTOP);
+            kill(pid, SIGCONT);
+        }
         for (std::size_t i = 0; i < fds.size(); ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0)
                 continue;
-            const ssize_t n = read(fds[i].fd, chunk.data(), chunk.size());
+            const ssize_t n = read(fds[i].fd, chunk.data(), slow ? 3000 : chunk.size());
             if (n > 0) {
                 into[i]->append(chunk.data(), static_cast<std::size_t>(n));
             } else {
@@ -51,6 +74,8 @@ void drain(int out_fd, int err_fd, Result &r)
                 --open_fds;
             }
         }
+        if (slow)
+            usleep(20);
     }
 }
 
@@ -64,8 +89,11 @@ std::vector<char *> c_vector(const Args &v)
     return p;
 }
 
-Result run(const Args &args, const Args &env = {})
+Result run(const Args &args, const Args &env = {}, Setup setup = {})
 {
+    // Children inherit an ignored SIGPIPE; the spawn attributes below restore
+    // the default unless the case asks for it ignored.
+    signal(SIGPIPE, SIG_IGN);
     Result r;
     int out[2];
     int err[2];
@@ -73,17 +101,46 @@ Result run(const Args &args, const Args &env = {})
         ADD_FAILURE() << "pipe failed";
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    switch (setup.sink) {
+    case Sink::dev_full:
+        posix_spawn_file_actions_addopen(&fa, 1, "/dev/full", O_WRONLY, 0);
+        break;
+    case Sink::closed:
+        posix_spawn_file_actions_addclose(&fa, 1);
+        break;
+    case Sink::broken_pipe:
+        close(out[0]);
+        out[0] = -1;
+        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+        break;
+    case Sink::slow_nonblocking:
+        fcntl(out[1], F_SETFL, O_NONBLOCK);
+        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+        break;
+    case Sink::pipe:
+    case Sink::stopped_often:
+        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+        break;
+    }
     posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    if (!setup.ignore_sigpipe)
+        sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     auto argv = c_vector(args);
     auto envp = c_vector(env);
     pid_t pid = -1;
-    const int rc = posix_spawn(&pid, ARGREPORT_PATH, &fa, nullptr, argv.data(), envp.data());
+    const int rc = posix_spawn(&pid, ARGREPORT_PATH, &fa, &attr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
     close(out[1]);
     close(err[1]);
     EXPECT_EQ(rc, 0) << "cannot start " ARGREPORT_PATH;
-    drain(out[0], err[0], r);
+    drain(out[0], err[0], pid, setup.sink, r);
     if (rc == 0)
         waitpid(pid, &r.status, 0);
     return r;
@@ -99,6 +156,7 @@ std::string report(const Args &args, int num)
 }
 
 const std::string usage = "error: 命令行参数个数错误!\n";
+const std::string lost = "error: 写入标准输出失败!\n";
 
 TEST(Usage, NoArgumentIsAnErrorWithExactMessage)
 {
@@ -222,6 +280,53 @@ TEST(Large, ArgumentsOfTheKernelsLargestSize)
     const Result r = run(args);
     EXPECT_EQ(r.out, report(args, 2147483647));
     EXPECT_TRUE(exited_with(r, 0)) << r.status;
+}
+
+struct Failure {
+    Sink sink;
+    bool ignore_sigpipe;
+    std::size_t count;
+};
+
+TEST(WriteFailure, IsReportedAndFailsTheRun)
+{
+    const std::vector<Failure> cases{
+        {Sink::dev_full, false, 1},      {Sink::dev_full, false, 100000},
+        {Sink::closed, false, 1},        {Sink::closed, false, 100000},
+        {Sink::broken_pipe, true, 1},    {Sink::broken_pipe, true, 100000},
+    };
+    for (const Failure &c : cases) {
+        const Result r = run(many_arguments(c.count), {}, {c.sink, c.ignore_sigpipe});
+        EXPECT_EQ(r.err, lost) << static_cast<int>(c.sink) << " " << c.count;
+        EXPECT_TRUE(exited_with(r, 1)) << r.status;
+    }
+}
+
+TEST(WriteFailure, BrokenPipeWithDefaultSigpipeEndsQuietly)
+{
+    const Result r = run(many_arguments(100000), {}, {Sink::broken_pipe, false});
+    EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == SIGPIPE) << r.status;
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(WriteFailure, UsageMessageIsUnchangedWhenStdoutIsUnusable)
+{
+    for (Sink sink : {Sink::dev_full, Sink::closed}) {
+        const Result r = run({"argreport"}, {}, {sink, false});
+        EXPECT_EQ(r.err, usage);
+        EXPECT_TRUE(exited_with(r, 1)) << r.status;
+    }
+}
+
+TEST(SlowReader, WholeReportArrivesThroughNonBlockingOrInterruptedOutput)
+{
+    const Args args = many_arguments(100000);
+    for (Sink sink : {Sink::slow_nonblocking, Sink::stopped_often}) {
+        const Result r = run(args, {}, {sink, false});
+        EXPECT_TRUE(r.out == report(args, 1)) << "got " << r.out.size() << " bytes";
+        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(exited_with(r, 0)) << r.status;
+    }
 }
 
 } // namespace
