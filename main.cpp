@@ -118,7 +118,7 @@ int main(int argc, char *argv[])
     char prefix[3 + 10 + sizeof rest - 1];
     const std::size_t digits_end = 3 + 10;
     std::size_t start = digits_end - 1 - 3;
-    std::memcpy(prefix + start, first, 3);
+    std::memcpy(prefix + start, first, sizeof first - 1);
     prefix[digits_end - 1] = '1';
     std::memcpy(prefix + digits_end, rest, sizeof rest - 1);
     for (int i = 0; i < argc; ++i) {
@@ -131,7 +131,7 @@ int main(int argc, char *argv[])
             } else {
                 prefix[d] = '1';
                 start = d - 3;
-                std::memcpy(prefix + start, first, 3);
+                std::memcpy(prefix + start, first, sizeof first - 1);
             }
         }
         put(prefix + start, sizeof prefix - start);

@@ -9,9 +9,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -50,7 +53,7 @@ void drain(int out_fd, int err_fd, pid_t pid, Sink sink, Result &r)
 {
     const bool slow = sink == Sink::slow_nonblocking || sink == Sink::stopped_often;
     if (sink == Sink::slow_nonblocking)
-        usleep(300000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
     std::array<pollfd, 2> fds{{{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}}};
     std::array<std::string *, 2> into{{&r.out, &r.err}};
     int open_fds = out_fd < 0 ? 1 : 2;
@@ -75,17 +78,15 @@ void drain(int out_fd, int err_fd, pid_t pid, Sink sink, Result &r)
             }
         }
         if (slow)
-            usleep(20);
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
     }
 }
 
 std::vector<char *> c_vector(const Args &v)
 {
-    std::vector<char *> p;
-    p.reserve(v.size() + 1);
-    for (const auto &s : v)
-        p.push_back(const_cast<char *>(s.c_str()));
-    p.push_back(nullptr);
+    std::vector<char *> p(v.size() + 1, nullptr);
+    std::transform(v.begin(), v.end(), p.begin(),
+                   [](const std::string &s) { return const_cast<char *>(s.c_str()); });
     return p;
 }
 
@@ -93,7 +94,7 @@ Result run(const Args &args, const Args &env = {}, Setup setup = {})
 {
     // Children inherit an ignored SIGPIPE; the spawn attributes below restore
     // the default unless the case asks for it ignored.
-    signal(SIGPIPE, SIG_IGN);
+    (void)signal(SIGPIPE, SIG_IGN);
     Result r;
     int out[2];
     int err[2];
