@@ -234,6 +234,7 @@ TEST(Echo, EntriesComeBackByteForByte)
         {"argreport", "", "", "  "},
         {"argreport", " two words ", "中文参数", "\xff\xfe\x80\xc3", "tab\there\nnewline"},
         {"argreport", "%s%n%d%%", "\\0", "\x1b[31mred\x1b[0m", "\x7f\x01"},
+        {"argreport", "--help", "--", "-v"},
         {"", "3"},
         {"\xff/odd name %s", "-1"},
     };
