@@ -1,22 +1,47 @@
-// Starts argreport and a program that does nothing with the same argument
-// vector, standard output on /dev/null, and compares the CPU time each child
-// used (user + system, from wait4) and its page faults. Runs alternate between
-// the two, all on one CPU, so that drift in the machine's speed affects both
-// alike; the ratio is the median of the ratios of neighbouring runs, and
-// medians keep the odd slow run out.
+// Starts argreport, its floors and its peers with the same arguments, standard
+// output on /dev/null, and compares the CPU time each child used (user +
+// system, from wait4) and its page faults.
+//
+// The floors: a program with no C library that only exits (the kernel's cost
+// of exec and exit), and one with no C library that copies its arguments out
+// through a buffer (what any report must at least do). The peers: a no-op and
+// argreport linked statically against glibc, a stdio version of the report,
+// printf(1) and echo(1). Each round starts every program once, in an order that
+// rotates from round to round, all on one CPU, so that drift in the machine's
+// speed touches all alike; a ratio is the median of the ratios within rounds.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
 #include <sched.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace {
+
+struct Program {
+    const char *name;
+    const char *path;
+    std::vector<std::string> leading; // what comes before the arguments
+};
+
+const std::vector<Program> programs{
+    {"exit only (floor)", EXIT_PATH, {"exit"}},
+    {"copy (floor)", COPY_PATH, {"copy"}},
+    {"argreport, musl static (release)", RELEASE_PATH, {"argreport"}},
+    {"argreport, glibc static", ARGREPORT_PATH, {"argreport"}},
+    {"no-op, glibc static", NOOP_PATH, {"noop"}},
+    {"stdio report, glibc dynamic", STDIO_PATH, {"stdio_report"}},
+    {"/usr/bin/printf '%s\\n'", "/usr/bin/printf", {"printf", "%s\n"}},
+    {"/bin/echo", "/bin/echo", {"echo"}},
+};
+constexpr std::size_t exit_only = 0, copy = 1;
 
 struct Usage {
     double cpu_us = 0;
@@ -52,62 +77,83 @@ double median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-// n arguments of 20 bytes each after the program's name.
+struct Row {
+    // cppcheck-suppress unusedStructMember
+    double cpu_us, faults, to_exit, to_copy;
+};
+std::vector<std::pair<long, std::vector<Row>>> table;
+
+// n arguments of 20 bytes each.
 void compare(benchmark::State &state)
 {
     const auto n = static_cast<std::size_t>(state.range(0));
-    std::vector<std::string> strings{"argreport"};
+    std::vector<std::string> arguments;
     for (std::size_t i = 1; i <= n; ++i) {
         const std::string digits = std::to_string(i);
-        strings.push_back(std::string(20 - digits.size(), '0') + digits);
+        arguments.push_back(std::string(20 - digits.size(), '0') + digits);
     }
-    std::vector<char *> argv(strings.size() + 1, nullptr);
-    std::transform(strings.begin(), strings.end(), argv.begin(),
-                   [](std::string &s) { return s.data(); });
+    const std::size_t count = programs.size();
+    std::vector<std::vector<std::string>> strings(count);
+    std::vector<std::vector<char *>> argv(count);
+    for (std::size_t p = 0; p < count; ++p) {
+        strings[p] = programs[p].leading;
+        strings[p].insert(strings[p].end(), arguments.begin(), arguments.end());
+        for (std::string &s : strings[p])
+            argv[p].push_back(s.data());
+        argv[p].push_back(nullptr);
+    }
 
-    std::vector<double> cpu[2], faults[2], ratios;
-    const char *paths[2] = {ARGREPORT_PATH, NOOP_PATH};
-    bool flip = false;
+    std::vector<std::vector<double>> cpu(count), faults(count), to_exit(count), to_copy(count);
+    std::size_t round = 0;
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
-        Usage u[2];
-        for (int k = 0; k < 2; ++k) {
-            const int which = flip ? 1 - k : k;
-            u[which] = run(paths[which], argv);
+        std::vector<Usage> u(count);
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::size_t p = (round + k) % count;
+            u[p] = run(programs[p].path, argv[p]);
+            if (!u[p].ok) {
+                state.SkipWithError((std::string(programs[p].path) + " failed").c_str());
+                return;
+            }
         }
-        flip = !flip;
-        if (!u[0].ok || !u[1].ok) {
-            state.SkipWithError("a child failed to start or did not exit with 0");
-            return;
+        ++round;
+        for (std::size_t p = 0; p < count; ++p) {
+            cpu[p].push_back(u[p].cpu_us);
+            faults[p].push_back(u[p].faults);
+            if (u[exit_only].cpu_us > 0)
+                to_exit[p].push_back(u[p].cpu_us / u[exit_only].cpu_us);
+            if (u[copy].cpu_us > 0)
+                to_copy[p].push_back(u[p].cpu_us / u[copy].cpu_us);
         }
-        for (int w = 0; w < 2; ++w) {
-            cpu[w].push_back(u[w].cpu_us);
-            faults[w].push_back(u[w].faults);
-        }
-        if (u[1].cpu_us > 0)
-            ratios.push_back(u[0].cpu_us / u[1].cpu_us);
-        state.SetIterationTime(u[0].cpu_us / 1e6);
+        state.SetIterationTime(u[2].cpu_us / 1e6);
     }
-    const double a = median(cpu[0]), z = median(cpu[1]);
-    state.counters["argreport_us"] = a;
-    state.counters["noop_us"] = z;
-    state.counters["ratio"] = median(ratios);
-    state.counters["argreport_faults"] = median(faults[0]);
-    state.counters["noop_faults"] = median(faults[1]);
+    std::vector<Row> rows;
+    for (std::size_t p = 0; p < count; ++p)
+        rows.push_back({median(cpu[p]), median(faults[p]), median(to_exit[p]), median(to_copy[p])});
+    state.counters["release_to_exit"] = rows[2].to_exit;
+    state.counters["release_to_copy"] = rows[2].to_copy;
+    state.counters["release_faults"] = rows[2].faults;
+    table.emplace_back(static_cast<long>(n), rows);
+}
+
+off_t file_size(const char *path)
+{
+    struct stat st {};
+    return stat(path, &st) == 0 ? st.st_size : 0;
 }
 
 } // namespace
 
 // Larger vectors take longer per run and vary less.
-#define ARGREPORT_SIZE(args, runs)                                                                 \
+#define ARGREPORT_SIZE(args, rounds)                                                               \
     BENCHMARK(compare)                                                                             \
-        ->Name("argreport_vs_noop")                                                                \
+        ->Name("floors_and_peers")                                                                 \
         ->Arg(args)                                                                                \
-        ->Iterations(runs)                                                                         \
+        ->Iterations(rounds)                                                                       \
         ->UseManualTime()                                                                          \
         ->Unit(benchmark::kMicrosecond)
-ARGREPORT_SIZE(2, 4000);
-ARGREPORT_SIZE(1000, 3000);
-ARGREPORT_SIZE(60000, 1000);
+ARGREPORT_SIZE(2, 1000);
+ARGREPORT_SIZE(1000, 600);
+ARGREPORT_SIZE(60000, 150);
 
 int main(int argc, char **argv)
 {
@@ -128,5 +174,16 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+
+    // The table for the README: medians of CPU time and page faults, and the
+    // ratios to the two floors.
+    std::printf("\nrelease binary: %s, %lld bytes as built\n", RELEASE_PATH,
+                static_cast<long long>(file_size(RELEASE_PATH)));
+    std::printf("\n| arguments | program | CPU time | page faults | × exit only | × copy |\n"
+                "|---:|---|---:|---:|---:|---:|\n");
+    for (const auto &[n, rows] : table)
+        for (std::size_t p = 0; p < rows.size(); ++p)
+            std::printf("| %ld | %s | %.0f µs | %.0f | %.2f | %.2f |\n", n, programs[p].name,
+                        rows[p].cpu_us, rows[p].faults, rows[p].to_exit, rows[p].to_copy);
     return 0;
 }
