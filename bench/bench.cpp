@@ -1,6 +1,7 @@
 // Starts argreport, its floors and its peers with the same arguments, standard
 // output on /dev/null, and compares the CPU time each child used (user +
-// system, from wait4) and its page faults.
+// system, from wait4), its page faults, and the system calls it makes (counted
+// in one more run of each, under ptrace, outside the timed rounds).
 //
 // The floors: a program with no C library that only exits (the kernel's cost
 // of exec and exit), and one with no C library that copies its arguments out
@@ -14,9 +15,13 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <spawn.h>
+#include <csignal>
+#include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -71,6 +76,44 @@ Usage run(const char *path, const std::vector<char *> &argv)
     return u;
 }
 
+// The system calls of one run, from its execve to its exit; -1 if it could not
+// be traced.
+long count_syscalls(const char *path, const std::vector<char *> &argv)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        if (null < 0 || dup2(null, 1) < 0 || ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) < 0)
+            _exit(127);
+        (void)kill(getpid(), SIGSTOP); // for the parent to start tracing
+        char *envp[] = {nullptr};
+        execve(path, argv.data(), envp);
+        _exit(127);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFSTOPPED(status))
+        return -1;
+    (void)ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+    long count = 0;
+    bool started = false;
+    int signal = 0;
+    while (ptrace(PTRACE_SYSCALL, pid, nullptr, signal) == 0 && waitpid(pid, &status, 0) == pid &&
+           WIFSTOPPED(status)) {
+        signal = 0;
+        if (WSTOPSIG(status) == (SIGTRAP | 0x80)) {
+            __ptrace_syscall_info info{};
+            if (ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof info, &info) > 0 &&
+                info.op == PTRACE_SYSCALL_INFO_ENTRY) {
+                started = started || info.entry.nr == SYS_execve;
+                count += started ? 1 : 0;
+            }
+        } else if (WSTOPSIG(status) != SIGTRAP) { // SIGTRAP: the one after execve
+            signal = WSTOPSIG(status);
+        }
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? count : -1;
+}
+
 double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -80,6 +123,7 @@ double median(std::vector<double> v)
 struct Row {
     // cppcheck-suppress unusedStructMember
     double cpu_us, faults, to_exit, to_copy;
+    long syscalls; // cppcheck-suppress unusedStructMember
 };
 std::vector<std::pair<long, std::vector<Row>>> table;
 
@@ -102,6 +146,10 @@ void compare(benchmark::State &state)
             argv[p].push_back(s.data());
         argv[p].push_back(nullptr);
     }
+
+    std::vector<long> syscalls(count);
+    for (std::size_t p = 0; p < count; ++p)
+        syscalls[p] = count_syscalls(programs[p].path, argv[p]);
 
     std::vector<std::vector<double>> cpu(count), faults(count), to_exit(count), to_copy(count);
     std::size_t round = 0;
@@ -128,10 +176,12 @@ void compare(benchmark::State &state)
     }
     std::vector<Row> rows;
     for (std::size_t p = 0; p < count; ++p)
-        rows.push_back({median(cpu[p]), median(faults[p]), median(to_exit[p]), median(to_copy[p])});
+        rows.push_back({median(cpu[p]), median(faults[p]), median(to_exit[p]), median(to_copy[p]),
+                        syscalls[p]});
     state.counters["release_to_exit"] = rows[2].to_exit;
     state.counters["release_to_copy"] = rows[2].to_copy;
     state.counters["release_faults"] = rows[2].faults;
+    state.counters["release_syscalls"] = static_cast<double>(rows[2].syscalls);
     table.emplace_back(static_cast<long>(n), rows);
 }
 
@@ -175,15 +225,16 @@ int main(int argc, char **argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
-    // The table for the README: medians of CPU time and page faults, and the
-    // ratios to the two floors.
+    // The table for the README: medians of CPU time and page faults, the
+    // system calls of a run, and the ratios to the two floors.
     std::printf("\nrelease binary: %s, %lld bytes as built\n", RELEASE_PATH,
                 static_cast<long long>(file_size(RELEASE_PATH)));
-    std::printf("\n| arguments | program | CPU time | page faults | × exit only | × copy |\n"
-                "|---:|---|---:|---:|---:|---:|\n");
+    std::printf("\n| arguments | program | CPU time | page faults | system calls | × exit only | "
+                "× copy |\n|---:|---|---:|---:|---:|---:|---:|\n");
     for (const auto &[n, rows] : table)
         for (std::size_t p = 0; p < rows.size(); ++p)
-            std::printf("| %ld | %s | %.0f µs | %.0f | %.2f | %.2f |\n", n, programs[p].name,
-                        rows[p].cpu_us, rows[p].faults, rows[p].to_exit, rows[p].to_copy);
+            std::printf("| %ld | %s | %.0f µs | %.0f | %ld | %.2f | %.2f |\n", n, programs[p].name,
+                        rows[p].cpu_us, rows[p].faults, rows[p].syscalls, rows[p].to_exit,
+                        rows[p].to_copy);
     return 0;
 }

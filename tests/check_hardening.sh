@@ -3,6 +3,8 @@
 # build asks for: position independence, immediate binding with read-only
 # relocations, a stack that cannot be executed, and the stack protector.
 # With --static, also that it needs no ELF interpreter (no dynamic loader).
+# Then checks on runs of it that these are in effect: a flag in the headers
+# protects nothing unless the start-up code acts on it.
 set -u
 static=0
 if [ "${1:-}" = --static ]; then static=1; shift; fi
@@ -28,4 +30,59 @@ if [ $static = 1 ]; then
     check "no ELF interpreter (static)" bash -c '! grep -q INTERP <<<"$1"' _ "$segments"
     check "no shared libraries needed" bash -c '! grep -q NEEDED <<<"$1"' _ "$dynamic"
 fi
+
+# Then the effect, on runs of the program. A report far larger than a pipe
+# holds blocks it in write(2) on a pipe that nobody reads, long after its
+# start-up; its memory map then shows what the start-up left in force.
+real=$(readlink -f "$bin")
+blocked_maps() { # prints the memory map of a run blocked in write(2)
+    local work pid reader
+    work=$(mktemp -d)
+    mkfifo "$work/pipe"
+    sleep 60 <"$work/pipe" &
+    reader=$!
+    "$bin" $(seq 20000) >"$work/pipe" &
+    pid=$!
+    for _ in $(seq 100); do # until it has started and is blocked
+        [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" = "$real" ] &&
+            [ "$(awk '{ print $3 }' "/proc/$pid/stat" 2>/dev/null)" = S ] && break
+        sleep 0.1
+    done
+    cat "/proc/$pid/maps"
+    kill "$pid" "$reader" 2>/dev/null
+    wait "$pid" "$reader" 2>/dev/null
+    rm -rf "$work"
+}
+load_address() { # of the executable's first mapping, in a memory map
+    local range off path
+    while read -r range _ off _ _ path; do
+        [ "$path" = "$real" ] && [ $((16#$off)) = 0 ] && { echo $((16#${range%-*})); return; }
+    done <<<"$1"
+    return 1
+}
+relro_read_only() { # GNU_RELRO's address and size, a memory map
+    local page base start end p lo hi range perm ok
+    page=$(getconf PAGESIZE)
+    base=$(load_address "$3") || return 1
+    start=$(( (base + $1) / page * page ))
+    end=$(( (base + $1 + $2) / page * page ))
+    [ $start -lt $end ] || return 1 # not one whole page to protect
+    for ((p = start; p < end; p += page)); do
+        ok=0
+        while read -r range perm _; do
+            lo=$((16#${range%-*})) hi=$((16#${range#*-}))
+            [ $lo -le $p ] && [ $p -lt $hi ] && [[ $perm == r-* ]] && ok=1
+        done <<<"$3"
+        [ $ok = 1 ] || return 1
+    done
+}
+maps1=$(blocked_maps)
+maps2=$(blocked_maps)
+relro=$(awk '$1 == "GNU_RELRO" { print $3, $6 }' <<<"$segments")
+check "RELRO read-only at run time" relro_read_only $relro "$maps1"
+check "stack not executable at run time" \
+    awk '$NF == "[stack]" { found = 1; x = $2 ~ /x/ } END { exit !found || x }' <<<"$maps1"
+check "loaded at a random address (two runs differ)" \
+    bash -c '[ -n "$1" ] && [ -n "$2" ] && [ "$1" != "$2" ]' _ \
+    "$(load_address "$maps1")" "$(load_address "$maps2")"
 exit $fail
