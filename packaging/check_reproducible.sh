@@ -1,27 +1,49 @@
 #!/usr/bin/env bash
-# Builds the committed tree's artefacts twice, from clones at different
-# paths, at different times, the second under umask 002, with no
-# SOURCE_DATE_EPOCH, and checks that they are byte for byte the same as
-# the ones in build/release (made by `cmake --workflow --preset package`).
+# Builds the committed tree's artefacts three more times and checks that
+# they are byte for byte the ones in build/release (made by
+# `cmake --workflow --preset package`, under the caller's umask):
+#   - from a clone on an ext4-like disk, under umask 077;
+#   - from a clone at a longer path on tmpfs, where directories have other
+#     sizes, under umask 002;
+#   - from the source tarball (`cmake --workflow --preset dist`), unpacked
+#     outside any git checkout, under umask 027.
+# Each runs a second or more after the last, with no SOURCE_DATE_EPOCH, so
+# that no build time, path, umask or file system can hide.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 unset SOURCE_DATE_EPOCH
-artefacts=(argreport argreport_1.0.0_amd64.deb argreport-1.0.0-1.x86_64.rpm
-           argreport-1.0.0-linux-x86_64.tar.gz)
+version=$(sed -n 's/^project(argreport VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+artefacts=(argreport packages/SHA256SUMS "packages/argreport_${version}_amd64.deb"
+           "packages/argreport-${version}-1.x86_64.rpm"
+           "packages/argreport-${version}-linux-x86_64.tar.gz")
+for f in "${artefacts[@]}"; do
+    [ -f "build/release/$f" ] || { echo "FAILED: no build/release/$f; build the package workflow first"; exit 1; }
+done
+[ "$(stat -f -c %T /dev/shm 2>/dev/null)" = tmpfs ] || { echo "FAILED: /dev/shm is not a tmpfs"; exit 1; }
+
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+shm=$(mktemp -d -p /dev/shm)
+trap 'rm -rf "$work" "$shm"' EXIT
 git clone -q . "$work/one"
-git clone -q . "$work/a/much/longer/path/two"
-for clone in "$work/one" "$work/a/much/longer/path/two"; do
-    sleep 1 # a second apart, so that no build time can hide
-    if [ "$clone" = "$work/one" ]; then mask=022; else mask=002; fi
-    (cd "$clone" && umask $mask && cmake --workflow --preset package >/dev/null)
+git clone -q . "$shm/a/much/longer/path/two"
+cmake --workflow --preset dist >/dev/null
+mkdir "$work/unpacked"
+tar -xzf "build/dist/argreport-$version.tar.gz" -C "$work/unpacked"
+three="$work/unpacked/argreport-$version"
+[ ! -e "$three/.git" ] || { echo "FAILED: the source tarball holds .git"; exit 1; }
+
+build() { # directory, umask
+    sleep 1
+    (cd "$1" && umask "$2" && cmake --workflow --preset package >/dev/null)
     for f in "${artefacts[@]}"; do
-        if cmp "build/release/$f" "$clone/build/release/$f"; then
-            echo "ok: $f is the same from $clone (umask $mask)"
+        if cmp "build/release/$f" "$1/build/release/$f"; then
+            echo "ok: $f is the same from $1 (umask $2)"
         else
-            echo "FAILED: $f differs when built in $clone (umask $mask)"
+            echo "FAILED: $f differs when built in $1 (umask $2)"
             exit 1
         fi
     done
-done
+}
+build "$work/one" 077
+build "$shm/a/much/longer/path/two" 002
+build "$three" 027

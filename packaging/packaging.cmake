@@ -1,0 +1,215 @@
+# Installation and the artefacts: the install rules, the .deb, the RPM and the
+# binary tarball (through CPack), the container image's context, and the
+# source release. Included once, by the top-level CMakeLists.txt.
+include(GNUInstallDirs)
+set(ARGREPORT_PACKAGING "${CMAKE_CURRENT_LIST_DIR}")
+
+# Every timestamp in an artefact is the commit's, so that no artefact records
+# when it was built. SOURCE_DATE_EPOCH wins; a source tarball carries its
+# commit's time and id (written by the dist target); a git checkout of this
+# project gives them; an exported tree without either falls back to the time
+# of the first release.
+set(ARGREPORT_REVISION "")
+if(EXISTS "${ARGREPORT_PACKAGING}/source-release.cmake")
+    include("${ARGREPORT_PACKAGING}/source-release.cmake")
+else()
+    execute_process(COMMAND git rev-parse --show-toplevel
+        WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
+        OUTPUT_VARIABLE toplevel OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    # Only this project's own checkout: not one it was unpacked into.
+    if(toplevel AND toplevel STREQUAL PROJECT_SOURCE_DIR)
+        execute_process(COMMAND git log -1 --format=%ct
+            WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
+            OUTPUT_VARIABLE ARGREPORT_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE)
+        execute_process(COMMAND git rev-parse HEAD
+            WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
+            OUTPUT_VARIABLE ARGREPORT_REVISION OUTPUT_STRIP_TRAILING_WHITESPACE)
+    endif()
+endif()
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+    set(ARGREPORT_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
+endif()
+if(NOT ARGREPORT_EPOCH MATCHES "^[0-9]+$")
+    set(ARGREPORT_EPOCH 1796731200) # 2026-12-08 12:00 UTC, the 1.0.0 release
+endif()
+# string(TIMESTAMP) formats SOURCE_DATE_EPOCH when it is set.
+set(caller_epoch "$ENV{SOURCE_DATE_EPOCH}")
+set(ENV{SOURCE_DATE_EPOCH} "${ARGREPORT_EPOCH}")
+string(TIMESTAMP ARGREPORT_DATE "%Y-%m-%d" UTC)
+string(TIMESTAMP ARGREPORT_CREATED "%Y-%m-%dT%H:%M:%SZ" UTC)
+set(ENV{SOURCE_DATE_EPOCH} "${caller_epoch}")
+if(NOT caller_epoch)
+    unset(ENV{SOURCE_DATE_EPOCH})
+endif()
+
+# Installed modes are fixed, whatever the umask of whoever installs or packs.
+set(ARGREPORT_DIR_MODE OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+    WORLD_READ WORLD_EXECUTE)
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${ARGREPORT_DIR_MODE})
+
+# The architecture in each format's own spelling.
+set(ARGREPORT_ARCH "${CMAKE_SYSTEM_PROCESSOR}")
+if(ARGREPORT_ARCH STREQUAL "x86_64")
+    set(ARGREPORT_DEB_ARCH amd64)
+else()
+    set(ARGREPORT_DEB_ARCH "${ARGREPORT_ARCH}")
+endif()
+
+# The copyright file: ours, and for a binary linked statically against musl
+# the notices of the musl it was linked with, taken from that musl's own
+# copyright file each time the build is configured, so that they follow an
+# upgrade. Its paths are those of musl's source tree, under musl/.
+set(ARGREPORT_COPYRIGHT "${CMAKE_CURRENT_BINARY_DIR}/copyright")
+file(READ "${ARGREPORT_PACKAGING}/copyright" copyright)
+set(ARGREPORT_STATIC_BUILT_USING "")
+if(ARGREPORT_MUSL_LIBDIR AND ARGREPORT_LINK_OPTIONS)
+    execute_process(COMMAND dpkg-query -S "${ARGREPORT_MUSL_LIBDIR}/libc.a"
+        OUTPUT_VARIABLE owner OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    string(REGEX REPLACE ":.*" "" owner "${owner}")
+    if(owner)
+        execute_process(
+            COMMAND dpkg-query -W "-f=\${source:Package} (= \${source:Version})" "${owner}"
+            OUTPUT_VARIABLE ARGREPORT_STATIC_BUILT_USING)
+        string(REGEX REPLACE "^[^ ]* \\(= (.*)\\)$" "\\1" musl_version
+            "${ARGREPORT_STATIC_BUILT_USING}")
+        string(REGEX REPLACE ":.*" "" owner_name "${owner}")
+        set(musl_copyright_default "/usr/share/doc/${owner_name}/copyright")
+    endif()
+    set(ARGREPORT_MUSL_COPYRIGHT "${musl_copyright_default}" CACHE FILEPATH
+        "The copyright file, in Debian's machine-readable format, of the musl linked into the release")
+    if(NOT EXISTS "${ARGREPORT_MUSL_COPYRIGHT}")
+        message(FATAL_ERROR "musl's copyright file was not found: its notice must go with "
+            "every copy of the binary. Name it with -DARGREPORT_MUSL_COPYRIGHT=FILE.")
+    endif()
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ARGREPORT_MUSL_COPYRIGHT}")
+    if(NOT musl_version)
+        set(musl_version "(version unknown)")
+    endif()
+    execute_process(
+        COMMAND awk -v "version=${musl_version}" -f "${ARGREPORT_PACKAGING}/musl-notice.awk"
+            "${ARGREPORT_MUSL_COPYRIGHT}"
+        OUTPUT_VARIABLE musl_notice COMMAND_ERROR_IS_FATAL ANY)
+    string(REGEX REPLACE "\n+$" "\n" musl_notice "${musl_notice}")
+    string(APPEND copyright "\n${musl_notice}")
+endif()
+file(CONFIGURE OUTPUT "${ARGREPORT_COPYRIGHT}" CONTENT "${copyright}")
+
+# The man page carries the version and the commit's date; it and the
+# changelog go out compressed, without gzip's name and time stamp.
+configure_file("${PROJECT_SOURCE_DIR}/argreport.1.in" argreport.1 @ONLY)
+foreach(doc "${CMAKE_CURRENT_BINARY_DIR}/argreport.1" "${ARGREPORT_PACKAGING}/changelog")
+    get_filename_component(name "${doc}" NAME)
+    add_custom_command(OUTPUT "${name}.gz"
+        COMMAND gzip -9n < "${doc}" > "${name}.gz"
+        DEPENDS "${doc}" VERBATIM)
+    list(APPEND ARGREPORT_COMPRESSED "${CMAKE_CURRENT_BINARY_DIR}/${name}.gz")
+endforeach()
+add_custom_target(compressed_docs ALL DEPENDS ${ARGREPORT_COMPRESSED})
+
+install(TARGETS argreport RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# strip keeps the compiler's .comment note, which says nothing a user needs.
+install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+        execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+            \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/argreport\"
+            COMMAND_ERROR_IS_FATAL ANY)
+    endif()")
+install(FILES "${CMAKE_CURRENT_BINARY_DIR}/argreport.1.gz"
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES README.md "${ARGREPORT_COPYRIGHT}" "${CMAKE_CURRENT_BINARY_DIR}/changelog.gz"
+    DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The packages.
+set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
+set(CPACK_PACKAGE_VENDOR "The argreport developers")
+set(CPACK_PACKAGE_CONTACT "The argreport developers <maintainers@users.noreply.c-seed-8142300e.example>")
+# Debian's synopsis starts in lower case, as it reads on after the name;
+# Fedora's summary starts with a capital.
+set(ARGREPORT_SYNOPSIS "show the argument vector a program receives, byte for byte")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Show the argument vector a program receives, byte for byte")
+set(CPACK_PACKAGE_DESCRIPTION
+    "argreport prints how many entries its argument vector holds, every entry\n"
+    "with its position, exactly as received, and its first argument read as a\n"
+    "decimal integer. Started in place of a real program, it shows how a shell,\n"
+    "xargs, find -exec, a service manager or a container runtime split a\n"
+    "command line.")
+string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(ARGREPORT_TARBALL ${PROJECT_NAME}-${PROJECT_VERSION}-linux-${ARGREPORT_ARCH})
+
+# The container image's context: the stripped binary and the copyright file,
+# beside a Containerfile that carries the version, the commit and its time.
+set(ARGREPORT_IMAGE_DIR "${CMAKE_CURRENT_BINARY_DIR}/image")
+configure_file("${ARGREPORT_PACKAGING}/Containerfile.in" "${ARGREPORT_IMAGE_DIR}/Containerfile" @ONLY)
+add_custom_command(OUTPUT "${ARGREPORT_IMAGE_DIR}/argreport" "${ARGREPORT_IMAGE_DIR}/copyright"
+    COMMAND "${CMAKE_OBJCOPY}" --strip-all --remove-section=.comment
+        "$<TARGET_FILE:argreport>" "${ARGREPORT_IMAGE_DIR}/argreport"
+    COMMAND "${CMAKE_COMMAND}" -E copy "${ARGREPORT_COPYRIGHT}" "${ARGREPORT_IMAGE_DIR}/copyright"
+    DEPENDS argreport "${ARGREPORT_COPYRIGHT}" VERBATIM)
+add_custom_target(image_context DEPENDS "${ARGREPORT_IMAGE_DIR}/argreport"
+    "${ARGREPORT_IMAGE_DIR}/copyright")
+add_custom_target(image
+    COMMAND podman build --quiet --timestamp ${ARGREPORT_EPOCH}
+        -t ${PROJECT_NAME}:${PROJECT_VERSION} -t ${PROJECT_NAME}:latest "${ARGREPORT_IMAGE_DIR}"
+    DEPENDS image_context
+    COMMENT "Building the image ${PROJECT_NAME}:${PROJECT_VERSION} with podman")
+
+# The source release: the committed tree, with its commit's time and id.
+add_custom_target(dist
+    COMMAND "${CMAKE_COMMAND}" -D "SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+        -D "OUTPUT_DIR=${CMAKE_CURRENT_BINARY_DIR}" -D "NAME=${PROJECT_NAME}-${PROJECT_VERSION}"
+        -P "${ARGREPORT_PACKAGING}/dist.cmake"
+    COMMENT "Writing the source tarball of the commit checked out")
+
+# How CPack makes the packages.
+set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${ARGREPORT_DIR_MODE})
+# CPack works in cpack/; the artefacts and their checksums go to packages/.
+set(CPACK_PACKAGE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}/cpack")
+set(CPACK_OUTPUT_FILE_PREFIX "${CMAKE_CURRENT_BINARY_DIR}/packages")
+# No source package from CPack: it would pack the build tree. The source
+# release is the dist target's.
+set(CPACK_SOURCE_GENERATOR "")
+
+set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+set(CPACK_RPM_PACKAGE_LICENSE MIT)
+set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
+set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_RPM_PACKAGE_RELOCATABLE OFF)
+set(CPACK_RPM_USER_FILELIST "%license /usr/share/doc/argreport/copyright")
+set(CPACK_RPM_CHANGELOG_FILE "${CMAKE_CURRENT_BINARY_DIR}/rpm-changelog")
+if(ARGREPORT_LINK_OPTIONS)
+    # A static binary needs no loader and no library: without this, rpm
+    # would make it require rtld(GNU_HASH).
+    set(CPACK_RPM_PACKAGE_AUTOREQ "no")
+endif()
+# Those directories belong to the file system's own package.
+set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/man1)
+# No build host, build time or file time of the build machine's own.
+set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${CPACK_PACKAGE_CONTACT}
+%define _buildhost reproducible
+%define use_source_date_epoch_as_buildtime 1
+%define clamp_mtime_to_source_date_epoch 1
+%define source_date_epoch_from_changelog 0
+%define _build_id_links none
+%define __os_install_post %{nil}")
+execute_process(
+    COMMAND awk -f "${ARGREPORT_PACKAGING}/rpm-changelog.awk" "${ARGREPORT_PACKAGING}/changelog"
+    OUTPUT_FILE "${CPACK_RPM_CHANGELOG_FILE}" COMMAND_ERROR_IS_FATAL ANY)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ARGREPORT_PACKAGING}/changelog")
+
+# The binary tarball and the .deb are made by our own script, from the tree
+# CPack staged: dpkg-deb writes the .deb as Debian's tools do.
+set(CPACK_EXTERNAL_ENABLE_STAGING ON)
+set(CPACK_EXTERNAL_PACKAGE_SCRIPT "${ARGREPORT_PACKAGING}/tarball-and-deb.cmake")
+set(CPACK_PRE_BUILD_SCRIPTS "${ARGREPORT_PACKAGING}/fix-staged-tree.cmake")
+set(CPACK_GENERATOR RPM External)
+configure_file("${ARGREPORT_PACKAGING}/cpack-options.cmake.in" cpack-options.cmake @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_BINARY_DIR}/cpack-options.cmake")
+include(CPack)
+
+# After cpack: the artefacts alone in packages/, and their checksums.
+add_custom_target(checksums
+    COMMAND "${CMAKE_COMMAND}" -D "DIR=${CPACK_OUTPUT_FILE_PREFIX}"
+        -P "${ARGREPORT_PACKAGING}/checksums.cmake"
+    COMMENT "Writing packages/SHA256SUMS")
