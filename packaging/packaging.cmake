@@ -167,9 +167,8 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${ARGREPORT_DIR_MODE})
 # CPack works in cpack/; the artefacts and their checksums go to packages/.
 set(CPACK_PACKAGE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}/cpack")
 set(CPACK_OUTPUT_FILE_PREFIX "${CMAKE_CURRENT_BINARY_DIR}/packages")
-# No source package from CPack: it would pack the build tree. The source
+# CPack's source package is refused in cpack-options.cmake.in: the source
 # release is the dist target's.
-set(CPACK_SOURCE_GENERATOR "")
 
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
 set(CPACK_RPM_PACKAGE_LICENSE MIT)
