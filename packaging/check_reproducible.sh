@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the committed tree's artefacts three more times and checks that
 # they are byte for byte the ones in build/release (made by
-# `cmake --workflow --preset package`, under the caller's umask):
+# `cmake --workflow --preset package`, under the caller's umask), and the
+# source release twice:
 #   - from a clone on an ext4-like disk, under umask 077;
 #   - from a clone at a longer path on tmpfs, where directories have other
 #     sizes, under umask 002;
@@ -45,5 +46,10 @@ build() { # directory, umask
     done
 }
 build "$work/one" 077
+(cd "$work/one" && cmake --workflow --preset dist >/dev/null)
+for f in "argreport-$version.tar.gz" SHA256SUMS; do
+    cmp "build/dist/$f" "$work/one/build/dist/$f" || { echo "FAILED: $f differs from another clone"; exit 1; }
+    echo "ok: the source release's $f is the same from $work/one"
+done
 build "$shm/a/much/longer/path/two" 002
 build "$three" 027
