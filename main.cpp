@@ -206,9 +206,10 @@ int to_int(const char *s)
 // protected, in the kernel's page size. The start is rounded down, as RELRO
 // opens its load segment and nothing else lives before it in that page; the
 // end is rounded down, so that a page that also holds .data stays writable.
-// The linker pads RELRO to a 4 KiB boundary, so on a kernel with 64 KiB pages
-// a small RELRO protects nothing. A failure leaves the program as it was, and
-// the report goes out all the same.
+// The linker ends RELRO on a boundary of the largest page the target's
+// kernels use (64 KiB on arm64 and ppc64el), so no page of it is partial
+// there. A failure leaves the program as it was, and the report goes out all
+// the same.
 void protect_relro()
 {
     const ElfW(Ehdr) *eh = &__ehdr_start;

@@ -9,7 +9,10 @@
 #   - from the source tarball (`cmake --workflow --preset dist`), unpacked
 #     outside any git checkout, under umask 027.
 # Each runs a second or more after the last, with no SOURCE_DATE_EPOCH, so
-# that no build time, path, umask or file system can hide.
+# that no build time, path, umask or file system can hide. Other
+# architectures named as arguments (Debian's names) are built in the first
+# clone too, and compared with their build/release-ARCH.
+#   packaging/check_reproducible.sh [ARCH...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 unset SOURCE_DATE_EPOCH
@@ -33,19 +36,30 @@ tar -xzf "build/dist/argreport-$version.tar.gz" -C "$work/unpacked"
 three="$work/unpacked/argreport-$version"
 [ ! -e "$three/.git" ] || { echo "FAILED: the source tarball holds .git"; exit 1; }
 
-build() { # directory, umask
+build() { # directory, umask[, architecture]
+    local preset=release package=package files=("${artefacts[@]}")
+    if [ -n "${3:-}" ]; then
+        preset=release-$3 package=package-$3
+        files=(argreport packages/SHA256SUMS)
+        for f in "build/$preset"/packages/*.deb "build/$preset"/packages/*.rpm "build/$preset"/packages/*.tar.gz; do
+            files+=("packages/$(basename "$f")")
+        done
+    fi
     sleep 1
-    (cd "$1" && umask "$2" && cmake --workflow --preset package >/dev/null)
-    for f in "${artefacts[@]}"; do
-        if cmp "build/release/$f" "$1/build/release/$f"; then
-            echo "ok: $f is the same from $1 (umask $2)"
+    (cd "$1" && umask "$2" && cmake --workflow --preset "$package" >/dev/null)
+    for f in "${files[@]}"; do
+        if cmp "build/$preset/$f" "$1/build/$preset/$f"; then
+            echo "ok: $preset/$f is the same from $1 (umask $2)"
         else
-            echo "FAILED: $f differs when built in $1 (umask $2)"
+            echo "FAILED: $preset/$f differs when built in $1 (umask $2)"
             exit 1
         fi
     done
 }
 build "$work/one" 077
+for arch in "$@"; do
+    build "$work/one" 077 "$arch"
+done
 (cd "$work/one" && cmake --workflow --preset dist >/dev/null)
 for f in "argreport-$version.tar.gz" SHA256SUMS; do
     cmp "build/dist/$f" "$work/one/build/dist/$f" || { echo "FAILED: $f differs from another clone"; exit 1; }

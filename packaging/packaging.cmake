@@ -47,12 +47,17 @@ set(ARGREPORT_DIR_MODE OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXE
     WORLD_READ WORLD_EXECUTE)
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${ARGREPORT_DIR_MODE})
 
-# The architecture in each format's own spelling.
-set(ARGREPORT_ARCH "${CMAKE_SYSTEM_PROCESSOR}")
-if(ARGREPORT_ARCH STREQUAL "x86_64")
-    set(ARGREPORT_DEB_ARCH amd64)
-else()
-    set(ARGREPORT_DEB_ARCH "${ARGREPORT_ARCH}")
+# The architecture in each format's own spelling: the musl toolchain file
+# names them for its targets; otherwise they are the host's.
+if(NOT ARGREPORT_DEB_ARCH)
+    set(ARGREPORT_ARCH "${CMAKE_SYSTEM_PROCESSOR}")
+    execute_process(COMMAND dpkg --print-architecture
+        OUTPUT_VARIABLE ARGREPORT_DEB_ARCH OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    if(NOT ARGREPORT_DEB_ARCH)
+        set(ARGREPORT_DEB_ARCH "${ARGREPORT_ARCH}")
+    endif()
+    set(ARGREPORT_RPM_ARCH "${ARGREPORT_ARCH}")
+    set(ARGREPORT_OCI_PLATFORM "")
 endif()
 
 # The copyright file: ours, and for a binary linked statically against musl
@@ -65,7 +70,7 @@ set(ARGREPORT_STATIC_BUILT_USING "")
 if(ARGREPORT_MUSL_LIBDIR AND ARGREPORT_LINK_OPTIONS)
     execute_process(COMMAND dpkg-query -S "${ARGREPORT_MUSL_LIBDIR}/libc.a"
         OUTPUT_VARIABLE owner OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-    string(REGEX REPLACE ":.*" "" owner "${owner}")
+    string(REGEX REPLACE ": /.*" "" owner "${owner}") # musl-dev:arm64
     if(owner)
         execute_process(
             COMMAND dpkg-query -W "-f=\${source:Package} (= \${source:Version})" "${owner}"
@@ -147,11 +152,20 @@ add_custom_command(OUTPUT "${ARGREPORT_IMAGE_DIR}/argreport" "${ARGREPORT_IMAGE_
     DEPENDS argreport "${ARGREPORT_COPYRIGHT}" VERBATIM)
 add_custom_target(image_context DEPENDS "${ARGREPORT_IMAGE_DIR}/argreport"
     "${ARGREPORT_IMAGE_DIR}/copyright")
+# Tagged with the version and the architecture; a native build is also the
+# version's and latest.
+set(image_options -t ${PROJECT_NAME}:${PROJECT_VERSION}-${ARGREPORT_DEB_ARCH})
+if(NOT CMAKE_CROSSCOMPILING)
+    list(APPEND image_options -t ${PROJECT_NAME}:${PROJECT_VERSION} -t ${PROJECT_NAME}:latest)
+endif()
+if(ARGREPORT_OCI_PLATFORM)
+    list(APPEND image_options --platform ${ARGREPORT_OCI_PLATFORM})
+endif()
 add_custom_target(image
-    COMMAND podman build --quiet --timestamp ${ARGREPORT_EPOCH}
-        -t ${PROJECT_NAME}:${PROJECT_VERSION} -t ${PROJECT_NAME}:latest "${ARGREPORT_IMAGE_DIR}"
+    COMMAND podman build --quiet --no-cache --timestamp ${ARGREPORT_EPOCH} ${image_options}
+        "${ARGREPORT_IMAGE_DIR}"
     DEPENDS image_context
-    COMMENT "Building the image ${PROJECT_NAME}:${PROJECT_VERSION} with podman")
+    COMMENT "Building the image ${PROJECT_NAME}:${PROJECT_VERSION}-${ARGREPORT_DEB_ARCH} with podman")
 
 # The source release: the committed tree, with its commit's time and id.
 add_custom_target(dist
@@ -175,6 +189,7 @@ set(CPACK_RPM_PACKAGE_LICENSE MIT)
 set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_RPM_PACKAGE_RELOCATABLE OFF)
+set(CPACK_RPM_PACKAGE_ARCHITECTURE "${ARGREPORT_RPM_ARCH}")
 set(CPACK_RPM_USER_FILELIST "%license /usr/share/doc/argreport/copyright")
 set(CPACK_RPM_CHANGELOG_FILE "${CMAKE_CURRENT_BINARY_DIR}/rpm-changelog")
 if(ARGREPORT_LINK_OPTIONS)

@@ -4,11 +4,20 @@
 # relocations, a stack that cannot be executed, and the stack protector.
 # With --static, also that it needs no ELF interpreter (no dynamic loader).
 # Then checks on runs of it that these are in effect: a flag in the headers
-# protects nothing unless the start-up code acts on it.
+# protects nothing unless the start-up code acts on it. With --emulator
+# QEMU, for another architecture, the one run-time check is that RELRO is
+# made read-only, which qemu's -strace shows: the memory map, the stack and
+# the load address are then qemu's, not the kernel's.
 set -u
-static=0
-if [ "${1:-}" = --static ]; then static=1; shift; fi
-bin=${1:?usage: check_hardening.sh [--static] EXECUTABLE}
+static=0 emulator=""
+while [ $# -gt 1 ]; do
+    case $1 in
+    --static) static=1; shift ;;
+    --emulator) emulator=$2; shift 2 ;;
+    *) break ;;
+    esac
+done
+bin=${1:?usage: check_hardening.sh [--static] [--emulator QEMU] EXECUTABLE}
 fail=0
 check() { # description, then a command that must succeed
     local what=$1; shift
@@ -76,9 +85,23 @@ relro_read_only() { # GNU_RELRO's address and size, a memory map
         [ $ok = 1 ] || return 1
     done
 }
+relro=$(awk '$1 == "GNU_RELRO" { print $3, $6 }' <<<"$segments")
+if [ -n "$emulator" ]; then
+    # mprotect(ADDRESS,LENGTH,PROT_READ) = 0, ending where RELRO ends: the
+    # load address is a multiple of the data segment's alignment.
+    align=$(awk '$1 == "LOAD" && $7 ~ /W/ { print $NF }' <<<"$segments")
+    relro_in_trace() { # GNU_RELRO's address and size, the trace
+        local address length
+        read -r address length < <(sed -n 's/.*mprotect(\(0x[0-9a-f]*\),\([0-9]*\),PROT_READ) = 0$/\1 \2/p' <<<"$3")
+        [ -n "$address" ] && [ $(( (address + length) % align )) = $(( ($1 + $2) % align )) ] &&
+            [ $(( address % 4096 )) = 0 ] && [ "$length" -ge "$(( $2 ))" ]
+    }
+    check "RELRO read-only at run time ($(basename "$emulator") -strace)" \
+        relro_in_trace $relro "$("$emulator" -strace "$bin" 1 2>&1 >/dev/null)"
+    exit $fail
+fi
 maps1=$(blocked_maps)
 maps2=$(blocked_maps)
-relro=$(awk '$1 == "GNU_RELRO" { print $3, $6 }' <<<"$segments")
 check "RELRO read-only at run time" relro_read_only $relro "$maps1"
 check "stack not executable at run time" \
     awk '$NF == "[stack]" { found = 1; x = $2 ~ /x/ } END { exit !found || x }' <<<"$maps1"
