@@ -99,10 +99,19 @@ if(ARGREPORT_MUSL_LIBDIR AND ARGREPORT_LINK_OPTIONS)
 endif()
 file(CONFIGURE OUTPUT "${ARGREPORT_COPYRIGHT}" CONTENT "${copyright}")
 
-# The man page carries the version and the commit's date; it and the
-# changelog go out compressed, without gzip's name and time stamp.
+# The man pages, English and Simplified Chinese, carry the version and the
+# commit's date; they and the changelog go out compressed, without gzip's
+# name and time stamp.
 configure_file("${PROJECT_SOURCE_DIR}/argreport.1.in" argreport.1 @ONLY)
-foreach(doc "${CMAKE_CURRENT_BINARY_DIR}/argreport.1" "${ARGREPORT_PACKAGING}/changelog")
+configure_file("${PROJECT_SOURCE_DIR}/argreport.zh_CN.1.in" argreport.zh_CN.1.in @ONLY)
+# groff breaks lines only at spaces, and a Chinese sentence has none.
+execute_process(
+    COMMAND awk -f "${ARGREPORT_PACKAGING}/zh-breaks.awk" "${CMAKE_CURRENT_BINARY_DIR}/argreport.zh_CN.1.in"
+    OUTPUT_VARIABLE page COMMAND_ERROR_IS_FATAL ANY)
+file(CONFIGURE OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/argreport.zh_CN.1" CONTENT "${page}" @ONLY)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ARGREPORT_PACKAGING}/zh-breaks.awk")
+foreach(doc "${CMAKE_CURRENT_BINARY_DIR}/argreport.1" "${CMAKE_CURRENT_BINARY_DIR}/argreport.zh_CN.1"
+        "${ARGREPORT_PACKAGING}/changelog")
     get_filename_component(name "${doc}" NAME)
     add_custom_command(OUTPUT "${name}.gz"
         COMMAND gzip -9n < "${doc}" > "${name}.gz"
@@ -121,7 +130,9 @@ install(CODE "
     endif()")
 install(FILES "${CMAKE_CURRENT_BINARY_DIR}/argreport.1.gz"
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES README.md "${ARGREPORT_COPYRIGHT}" "${CMAKE_CURRENT_BINARY_DIR}/changelog.gz"
+install(FILES "${CMAKE_CURRENT_BINARY_DIR}/argreport.zh_CN.1.gz"
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/zh_CN/man1 RENAME argreport.1.gz)
+install(FILES README.md README.zh-CN.md "${ARGREPORT_COPYRIGHT}" "${CMAKE_CURRENT_BINARY_DIR}/changelog.gz"
     DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The packages.
@@ -190,7 +201,8 @@ set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_RPM_PACKAGE_RELOCATABLE OFF)
 set(CPACK_RPM_PACKAGE_ARCHITECTURE "${ARGREPORT_RPM_ARCH}")
-set(CPACK_RPM_USER_FILELIST "%license /usr/share/doc/argreport/copyright")
+set(CPACK_RPM_USER_FILELIST "%license /usr/share/doc/argreport/copyright"
+    "%lang(zh_CN) /usr/share/man/zh_CN/man1/argreport.1.gz")
 set(CPACK_RPM_CHANGELOG_FILE "${CMAKE_CURRENT_BINARY_DIR}/rpm-changelog")
 if(ARGREPORT_LINK_OPTIONS)
     # A static binary needs no loader and no library: without this, rpm
@@ -198,7 +210,8 @@ if(ARGREPORT_LINK_OPTIONS)
     set(CPACK_RPM_PACKAGE_AUTOREQ "no")
 endif()
 # Those directories belong to the file system's own package.
-set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/man1)
+set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/man1
+    /usr/share/man/zh_CN /usr/share/man/zh_CN/man1)
 # No build host, build time or file time of the build machine's own.
 set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${CPACK_PACKAGE_CONTACT}
 %define _buildhost reproducible
