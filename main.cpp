@@ -20,7 +20,7 @@
 #include <unistd.h>
 
 #if !defined(__GLIBC__)
-// The linker's symbol for the program's own ELF header; the name is the linker's.
+// The program's own ELF header, under the name the linker gives it.
 // NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 extern "C" const ElfW(Ehdr) __ehdr_start __attribute__((visibility("hidden")));
 #endif
