@@ -87,33 +87,43 @@ podman_cleanup() {
     podman network rm -f podman-default-kube-network >/dev/null 2>&1
     true
 }
-run_all() {
-    if grep -q '(.*needs podman' "${tests[@]}"; then
-        podman_setup || { fail "the images for the container transcripts"; podman_cleanup; return; }
-    fi
-    for t in "${tests[@]}"; do
-        name=$(basename "$t" .t)
+run_tests() { # the cram tests to run
+    local t doc
+    for t in "$@"; do
+        doc=$(sed -n 's/^Transcripts of \([^ ,]*\).*/\1/p' "$t")
+        [[ $t == *.podman.t ]] && doc+=" (with podman)"
         if ARGREPORT_BIN=$work/bin ARGREPORT_HELPERS=$work/helpers.sh PATH=$work/bin:$PATH \
            CONTAINERS_CONF=$work/containers.conf \
-           "$cram" --shell=bash --indent=2 "$t" >"$work/$name.out" 2>&1; then
-            ok "the transcripts of ${name//_//}: $(grep -cE '^[^ ]+:[0-9]+( \(.*\))?$' "$t") run, their output as shown"
+           "$cram" --shell=bash --indent=2 "$t" >"$t.out" 2>&1; then
+            ok "the transcripts of $doc: $(grep -cE '^[^ ]+:[0-9]+( \(.*\))?$' "$t") run, their output as shown"
         else
-            sed "s|$work/tests/||" "$work/$name.out"
-            fail "the transcripts of ${name//_//} print something else than shown (the diff above: - shown, + printed)"
+            sed "s|$work/tests/||" "$t.out"
+            fail "the transcripts of $doc print something else than shown (the diff above: - shown, + printed)"
         fi
-        podman pod rm -f argreport-demo >/dev/null 2>&1
+        # The pod recipe's pod, for the next document's.
+        [[ $t != *.podman.t ]] || podman pod rm -f argreport-demo >/dev/null 2>&1
     done
-    podman_cleanup
 }
-if grep -q '(.*needs podman' "${tests[@]}"; then
-    # flock runs a command, so the checks run in a shell of their own that
-    # reports back through its output and status.
-    export -f run_all podman_setup podman_cleanup ok fail
-    export work cram version failures
-    tests_list=$(printf '%q ' "${tests[@]}")
-    flock /tmp/argreport-shared.lock bash -c "set -uo pipefail; tests=($tests_list); run_all; exit \$failures"
+plain=() podman=()
+for t in "${tests[@]}"; do
+    if [[ $t == *.podman.t ]]; then podman+=("$t"); else plain+=("$t"); fi
+done
+[ ${#plain[@]} = 0 ] || run_tests "${plain[@]}"
+with_podman() {
+    if podman_setup; then
+        run_tests "$@"
+    else
+        fail "the images for the container transcripts"
+    fi
+    podman_cleanup
+    return "$failures"
+}
+if [ ${#podman[@]} -gt 0 ]; then
+    # flock runs a command: the checks run in a shell of their own, which
+    # reports through its output and its status.
+    export -f with_podman run_tests podman_setup podman_cleanup ok fail
+    export work cram version
+    flock /tmp/argreport-shared.lock bash -c 'failures=0; with_podman "$@"' _ "${podman[@]}"
     failures=$((failures + $?))
-else
-    run_all
 fi
 finish

@@ -171,22 +171,32 @@ def test(path):
         lines = f.read().split('\n')
     roff = path.endswith('.in') or re.search(r'\.[1-9]$', path)
     blocks = list((roff_blocks if roff else markdown_blocks)(lines, name))
-    t = [f'Transcripts of {name}, run by docs/check_transcripts.sh.', '']
+    # Those that need podman go to a test of their own, which the caller
+    # runs holding the lock shared with the machine's other podman users.
+    plain = [f'Transcripts of {name}, run by docs/check_transcripts.sh.', '']
+    podman = [f'Transcripts of {name} that need podman, run by docs/check_transcripts.sh.', '']
     taken = set()
-    count = 0
+    count = {'plain': 0, 'podman': 0}
     for number, kind, text, block in blocks:
         where = f'{name}:{number}'
         if kind == 'file':
-            t += [f'{where}: the file {text}', f"  $ cat > {quoted(text)} <<'END_OF_FILE'"]
-            t += ['  > ' + l for l in block] + ['  > END_OF_FILE', '']
+            for t in plain, podman:
+                t += [f'{where}: the file {text}', f"  $ cat > {quoted(text)} <<'END_OF_FILE'"]
+                t += ['  > ' + l for l in block] + ['  > END_OF_FILE', '']
             continue
-        count += 1
         marks = clauses(text, where)
+        t = podman if 'needs podman' in marks else plain
+        count['podman' if t is podman else 'plain'] += 1
         parts = commands(block, where)
         t.append(f'{where}' + (f' ({text})' if text else ''))
         for n, (cmd, shown) in enumerate(parts):
             last = n == len(parts) - 1
             if 'varies' in marks:
+                # What is shown must itself have the shape that is checked.
+                unlike = subprocess.run(['grep', '-Ev', '--', marks['varies']], input='\n'.join(shown) + '\n',
+                                        capture_output=True, text=True).stdout
+                if not shown or unlike:
+                    raise Fault(f'{where}: the output shown is unlike /{marks["varies"]}/: {unlike or "(none)"!r}')
                 run = [f'shape {quoted(marks["varies"])} ' + heredoc(cmd)[0]] + heredoc(cmd)[1:]
                 want = [f'status {marks.get("status", 0) if last else 0}, output like the pattern']
             elif 'as a terminal shows it' in marks:
@@ -213,7 +223,7 @@ def test(path):
             command = unroff(m.group(1), f'{name}:{number}') if roff else m.group(1)
             if command not in taken:
                 raise Fault(f'{name}:{number}: a command shown with "$ " that is in no transcript: {line.strip()!r}')
-    return t, count
+    return plain, podman, count
 
 
 def main():
@@ -221,15 +231,17 @@ def main():
     status = 0
     for path in docs:
         try:
-            t, count = test(path)
+            plain, podman, count = test(path)
         except Fault as fault:
             print(f'FAILED: {fault}')
             status = 1
             continue
         base = os.path.relpath(path).replace('/', '_')
-        with open(os.path.join(outdir, base + '.t'), 'w', encoding='utf-8') as f:
-            f.write('\n'.join(t) + '\n')
-        print(f'{path}: {count} transcripts')
+        for t, suffix, n in (plain, '.t', count['plain']), (podman, '.podman.t', count['podman']):
+            if n:
+                with open(os.path.join(outdir, base + suffix), 'w', encoding='utf-8') as f:
+                    f.write('\n'.join(t) + '\n')
+        print(f'{path}: {count["plain"] + count["podman"]} transcripts, {count["podman"]} with podman')
     return status
 
 
