@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Injects faults into the program's writes with strace, at every write of a
+# report in turn, and checks what a user gets each time:
+# - after an interruption (EINTR, or EAGAIN on a non-blocking pipe, then
+#   EINTR in the poll that waits), the whole report, status 0, no message;
+# - after a failure (EIO, ENOSPC, EPIPE with SIGPIPE ignored, a write that
+#   returns 0), standard output holds exactly what the writes before it
+#   took, nothing more is written to it, and the status is 1 with the message;
+# - when the message's own write fails too, status 1 all the same.
+# These are the branches no real sink reaches on demand. With --emulator
+# QEMU, the program runs under qemu's user-mode emulation, whose host write
+# and poll calls are the ones strace sees and fails.
+set -u
+emulator=()
+if [ "${1-}" = --emulator ]; then emulator=("$2"); shift 2; fi
+bin=${1:?usage: check_faults.sh [--emulator QEMU] EXECUTABLE}
+command -v strace >/dev/null || { echo "FAILED: strace is not installed"; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+message=$'error: 写入标准输出失败!'
+# A report of several buffers' worth, with an entry larger than the buffer
+# in the middle: it leaves the program in a direct write of its own.
+args=(7 "$(printf '%20000s' | tr ' ' x)" $(seq 3000))
+deviations=0 runs=0
+deviation() { echo "FAILED: $*"; deviations=$((deviations + 1)); }
+
+# One run under strace: the rules to inject, then how standard output is
+# taken (file or nonblocking pipe). Leaves out, err, status and the trace.
+traced() {
+    local sink=$1; shift
+    local injections=()
+    for rule in "$@"; do injections+=(-e "inject=$rule"); done
+    runs=$((runs + 1))
+    rm -f "$work/out" "$work/err" "$work/trace"
+    if [ "$sink" = pipe ]; then
+        # perl sets O_NONBLOCK on the pipe's open file, which the program
+        # inherits; cat reads at its own pace.
+        { timeout 30 perl -MFcntl -e 'fcntl(STDOUT, F_SETFL, fcntl(STDOUT, F_GETFL, 0) | O_NONBLOCK) or die; exec @ARGV' \
+            strace -f -qq -e signal=none -e trace=write,poll,ppoll -s 0 -o "$work/trace" "${injections[@]}" \
+            "${emulator[@]}" "$bin" "${args[@]}" 2>"$work/err"
+          echo $? >"$work/status"; } | cat >"$work/out"
+    else
+        (trap '' PIPE; exec timeout 30 strace -f -qq -e signal=none -e trace=write,poll,ppoll -s 0 \
+            -o "$work/trace" "${injections[@]}" "${emulator[@]}" "$bin" "${args[@]}" >"$work/out" 2>"$work/err")
+        echo $? >"$work/status"
+    fi
+    status=$(cat "$work/status")
+}
+# What the writes to standard output took before the first injected one, and
+# how many writes to it came after that one.
+written_before_fault() {
+    sed 's/^[0-9]* *//' "$work/trace" | awk -F' = ' '
+        /^write\(1,/ && /INJECTED/ && !f { f = 1; next }
+        /^write\(1,/ { if (f) after++; else n += $2 }
+        END { print n + 0, after + 0 }'
+}
+
+traced file
+expected=$work/expected
+cp "$work/out" "$expected"
+writes=$(grep -c 'write(1,' "$work/trace")
+if [ "$status" != 0 ] || [ "$writes" -lt 4 ]; then
+    echo "FAILED: a run without faults: status $status, $writes writes to standard output"
+    exit 1
+fi
+
+for ((n = 1; n <= writes; n++)); do
+    for fault in EINTR EAGAIN EAGAIN+poll EIO ENOSPC EPIPE retval=0; do
+        case $fault in
+        EINTR) traced file "write:error=EINTR:when=$n" ;;
+        EAGAIN) traced pipe "write:error=EAGAIN:when=$n" ;;
+        EAGAIN+poll) traced pipe "write:error=EAGAIN:when=$n" "poll,ppoll:error=EINTR:when=1" ;;
+        retval=0) traced file "write:retval=0:when=$n" ;;
+        *) traced file "write:error=$fault:when=$n" ;;
+        esac
+        what="$fault at write $n of $writes"
+        case $fault in
+        EINTR | EAGAIN*)
+            [ "$status" = 0 ] || deviation "$what: status $status, not 0"
+            cmp -s "$work/out" "$expected" || deviation "$what: standard output is not the whole report"
+            [ ! -s "$work/err" ] || deviation "$what: standard error says $(head -c 200 "$work/err")"
+            if [ "$fault" = EAGAIN+poll ] && ! grep -q 'poll.*EINTR.*INJECTED' "$work/trace"; then
+                deviation "$what: no poll followed the EAGAIN"
+            fi
+            ;;
+        *)
+            read -r before after < <(written_before_fault)
+            [ "$status" = 1 ] || deviation "$what: status $status, not 1"
+            [ "$(cat "$work/err")" = "$message" ] || deviation "$what: standard error says $(head -c 200 "$work/err")"
+            cmp -s "$work/out" <(head -c "$before" "$expected") ||
+                deviation "$what: standard output is not the report's first $before bytes ($(stat -c %s "$work/out") bytes)"
+            [ "$after" = 0 ] || deviation "$what: $after more writes to standard output after it"
+            ;;
+        esac
+    done
+done
+
+# Standard output fails, and then so does the message about it.
+traced file "write:error=EIO:when=1+"
+[ "$status" = 1 ] || deviation "EIO at every write: status $status, not 1"
+[ ! -s "$work/out" ] && [ ! -s "$work/err" ] || deviation "EIO at every write: something was written"
+
+if [ "$deviations" = 0 ]; then
+    echo "ok: $runs runs with faults injected into $writes writes: every one as the contract says"
+else
+    echo "FAILED: $deviations deviations in $runs runs"
+    exit 1
+fi
