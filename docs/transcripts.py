@@ -236,7 +236,7 @@ def main():
             print(f'FAILED: {fault}')
             status = 1
             continue
-        base = os.path.relpath(path).replace('/', '_')
+        base = re.sub(r'[^A-Za-z0-9.-]+', '_', os.path.relpath(path)).lstrip('._')
         for t, suffix, n in (plain, '.t', count['plain']), (podman, '.podman.t', count['podman']):
             if n:
                 with open(os.path.join(outdir, base + suffix), 'w', encoding='utf-8') as f:
