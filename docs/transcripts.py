@@ -26,7 +26,7 @@ a roff comment among the requests before .EX in a man page:
   status N                     the last command exits with status N
   needs podman                 the commands use podman (the caller builds the
                                images and holds the lock shared with other
-                               podman users)
+                               podman users); implied when a command names it
 
 A Markdown block marked <!-- file: NAME --> is written to NAME in the
 directory where the transcripts run, as a reader told to save it would.
@@ -185,6 +185,9 @@ def test(path):
                 t += ['  > ' + l for l in block] + ['  > END_OF_FILE', '']
             continue
         marks = clauses(text, where)
+        # A command that names podman needs it, marked or not.
+        if any('podman' in line for line in block if line.startswith('$ ')):
+            marks['needs podman'] = True
         t = podman if 'needs podman' in marks else plain
         count['podman' if t is podman else 'plain'] += 1
         parts = commands(block, where)
