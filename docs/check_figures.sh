@@ -14,8 +14,8 @@ write=0
 arches=(amd64 arm64 armhf i386 ppc64el s390x)
 
 for arch in "${arches[@]}"; do
-    preset=package-$arch tree=build/release-$arch
-    [ "$arch" = amd64 ] && preset=package tree=build/release
+    preset=package-$arch
+    [ "$arch" = amd64 ] && preset=package
     cmake --workflow --preset "$preset" >"/tmp/check_figures.$$.log" 2>&1 ||
         { cat "/tmp/check_figures.$$.log"; fail "cmake --workflow --preset $preset"; }
 done
@@ -71,6 +71,9 @@ figure docs/performance.md "^system calls\), ([0-9,]+) bytes stripped on x86-64"
 # The version is written once, in project(); every document names that one.
 others=$(grep -noE '(argreport[-_:]|"version":"|argreport )[0-9]+\.[0-9]+\.[0-9]+' README.md README.zh-CN.md docs/*.md \
     | grep -vE "[-_:\" ]$version\$" || true)
-[ -z "$others" ] && ok "README.md, README.zh-CN.md and docs/*.md name version $version alone" ||
+if [ -z "$others" ]; then
+    ok "README.md, README.zh-CN.md and docs/*.md name version $version alone"
+else
     fail "other versions than $version named: $others"
+fi
 finish
