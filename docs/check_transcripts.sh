@@ -69,6 +69,8 @@ done
 # this machine share. This sandbox refuses crun's cgroup set-up and the
 # default limits: the workarounds stay here, not in the documents.
 podman_setup() {
+    # Under the lock, a pod of the recipe's name is one that a killed run left.
+    podman pod rm -f argreport-demo >/dev/null 2>&1
     cmake --build build/release --target image >/dev/null || return 1
     mkdir -p "$work/demo"
     printf 'FROM scratch\nENTRYPOINT ["/bin/app", "--serve"]\n' >"$work/demo/Containerfile"
