@@ -4,7 +4,7 @@
 . "$(dirname "$0")/lib.sh"
 built bench
 # clang-tidy reads the compile commands of the clang build and the bench build.
-logged "the clang build is configured" bash -c '[ -f build/clang/compile_commands.json ] || cmake --preset clang'
+logged "cmake --preset clang" cmake --preset clang
 logged "clang-tidy on main.cpp and the tests" clang-tidy --quiet -p build/clang main.cpp tests/*.cpp
 # The release's own code, which only musl's headers (no __GLIBC__) compile.
 logged "clang-tidy on main.cpp against musl's headers" clang-tidy --quiet main.cpp -- -std=c++17 -nostdinc \
