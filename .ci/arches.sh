@@ -10,7 +10,7 @@ logged "cmake --workflow --preset release" cmake --workflow --preset release || 
 copyright=build/release/copyright
 built dev || finish
 started=$SECONDS
-while read -r arch _ qemu machine <&3; do
+while read -r arch _ qemu machine _ <&3; do
     [ $# = 0 ] || [[ " $* " == *" $arch "* ]] || continue
     echo "--- $arch"
     logged "cmake --workflow --preset package-$arch" cmake --workflow --preset "package-$arch" || continue

@@ -47,12 +47,14 @@ scratch() {
     trap 'rm -rf "$work"; for e in "${registered[@]}"; do echo -1 >"/proc/sys/fs/binfmt_misc/$e" || true; done' EXIT
 }
 
-# The targets of cmake/musl.cmake other than amd64, the native one, one a
-# line: Debian's name, gcc's triple, qemu's name, uname -m.
-foreign_targets() {
-    awk '/^set\(ARGREPORT_TARGETS/ { on = 1 } on && /^ *"/ { split($0, f, /[|"]/); print f[2], f[3], f[8], f[5] }
-         on && /\)$/ { on = 0 }' cmake/musl.cmake | grep -v '^amd64 '
+# The targets of cmake/musl.cmake, one a line: Debian's name, gcc's triple,
+# qemu's name, uname -m, OCI platform. The foreign ones are all but amd64,
+# the native one.
+all_targets() {
+    awk '/^set\(ARGREPORT_TARGETS/ { on = 1 } on && /^ *"/ { split($0, f, /[|"]/); print f[2], f[3], f[8], f[5], f[7] }
+         on && /\)$/ { on = 0 }' cmake/musl.cmake
 }
+foreign_targets() { all_targets | grep -v '^amd64 '; }
 
 # The typical road: PROGRAM 42 x, run through WRAPPER (chroot DIR, say) if
 # one is given, prints what it must.
