@@ -9,7 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 version=$(sed -n 's/^project(argreport VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(amd64 arm64 armhf i386 ppc64el s390x)
+# All the targets of cmake/musl.cmake's table by default.
+[ ${#targets[@]} -gt 0 ] || mapfile -t targets < <(sed -n 's/^ *"\([^|]*\)|.*/\1/p' cmake/musl.cmake)
 list=localhost/argreport:$version
 
 images=()
