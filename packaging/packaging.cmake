@@ -104,9 +104,12 @@ file(CONFIGURE OUTPUT "${ARGREPORT_COPYRIGHT}" CONTENT "${copyright}")
 # name and time stamp.
 configure_file("${PROJECT_SOURCE_DIR}/argreport.1.in" argreport.1 @ONLY)
 configure_file("${PROJECT_SOURCE_DIR}/argreport.zh_CN.1.in" argreport.zh_CN.1.in @ONLY)
-# groff breaks lines only at spaces, and a Chinese sentence has none.
+# groff breaks lines only at spaces, and a Chinese sentence has none. The
+# script matches UTF-8 byte by byte, which gawk (Fedora's awk) refuses to do
+# in a UTF-8 locale.
 execute_process(
-    COMMAND awk -f "${ARGREPORT_PACKAGING}/zh-breaks.awk" "${CMAKE_CURRENT_BINARY_DIR}/argreport.zh_CN.1.in"
+    COMMAND "${CMAKE_COMMAND}" -E env LC_ALL=C
+        awk -f "${ARGREPORT_PACKAGING}/zh-breaks.awk" "${CMAKE_CURRENT_BINARY_DIR}/argreport.zh_CN.1.in"
     OUTPUT_VARIABLE page COMMAND_ERROR_IS_FATAL ANY)
 file(CONFIGURE OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/argreport.zh_CN.1" CONTENT "${page}" @ONLY)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ARGREPORT_PACKAGING}/zh-breaks.awk")
