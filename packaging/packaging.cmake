@@ -67,6 +67,7 @@ endif()
 set(ARGREPORT_COPYRIGHT "${CMAKE_CURRENT_BINARY_DIR}/copyright")
 file(READ "${ARGREPORT_PACKAGING}/copyright" copyright)
 set(ARGREPORT_STATIC_BUILT_USING "")
+set(ARGREPORT_MUSL_UPSTREAM_VERSION "")
 if(ARGREPORT_MUSL_LIBDIR AND ARGREPORT_LINK_OPTIONS)
     execute_process(COMMAND dpkg-query -S "${ARGREPORT_MUSL_LIBDIR}/libc.a"
         OUTPUT_VARIABLE owner OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
@@ -77,6 +78,8 @@ if(ARGREPORT_MUSL_LIBDIR AND ARGREPORT_LINK_OPTIONS)
             OUTPUT_VARIABLE ARGREPORT_STATIC_BUILT_USING)
         string(REGEX REPLACE "^[^ ]* \\(= (.*)\\)$" "\\1" musl_version
             "${ARGREPORT_STATIC_BUILT_USING}")
+        # Debian's version less its epoch and revision: musl's own.
+        string(REGEX REPLACE "^([0-9]+:)?(.*)-[^-]*$" "\\2" ARGREPORT_MUSL_UPSTREAM_VERSION "${musl_version}")
         string(REGEX REPLACE ":.*" "" owner_name "${owner}")
         set(musl_copyright_default "/usr/share/doc/${owner_name}/copyright")
     endif()
@@ -185,6 +188,7 @@ add_custom_target(image
 add_custom_target(dist
     COMMAND "${CMAKE_COMMAND}" -D "SOURCE_DIR=${PROJECT_SOURCE_DIR}"
         -D "OUTPUT_DIR=${CMAKE_CURRENT_BINARY_DIR}" -D "NAME=${PROJECT_NAME}-${PROJECT_VERSION}"
+        -D "VERSION=${PROJECT_VERSION}"
         -P "${ARGREPORT_PACKAGING}/dist.cmake"
     COMMENT "Writing the source tarball of the commit checked out")
 
@@ -202,6 +206,9 @@ set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
 set(CPACK_RPM_PACKAGE_LICENSE MIT)
 set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+# Installed where the files say, not wherever rpm --prefix says: CPack makes
+# a package relocatable unless told both.
+set(CPACK_PACKAGE_RELOCATABLE OFF)
 set(CPACK_RPM_PACKAGE_RELOCATABLE OFF)
 set(CPACK_RPM_PACKAGE_ARCHITECTURE "${ARGREPORT_RPM_ARCH}")
 set(CPACK_RPM_USER_FILELIST "%license /usr/share/doc/argreport/copyright"
@@ -211,6 +218,13 @@ if(ARGREPORT_LINK_OPTIONS)
     # A static binary needs no loader and no library: without this, rpm
     # would make it require rtld(GNU_HASH).
     set(CPACK_RPM_PACKAGE_AUTOREQ "no")
+    # What it holds of musl, named as Fedora names a bundled library, so that
+    # a security notice about that musl finds this package too.
+    if(ARGREPORT_MUSL_UPSTREAM_VERSION)
+        set(CPACK_RPM_PACKAGE_PROVIDES "bundled(musl) = ${ARGREPORT_MUSL_UPSTREAM_VERSION}")
+    else()
+        set(CPACK_RPM_PACKAGE_PROVIDES "bundled(musl)")
+    endif()
 endif()
 # Those directories belong to the file system's own package.
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/man1
