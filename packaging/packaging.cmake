@@ -170,19 +170,44 @@ add_custom_command(OUTPUT "${ARGREPORT_IMAGE_DIR}/argreport" "${ARGREPORT_IMAGE_
 add_custom_target(image_context DEPENDS "${ARGREPORT_IMAGE_DIR}/argreport"
     "${ARGREPORT_IMAGE_DIR}/copyright")
 # Tagged with the version and the architecture; a native build is also the
-# version's and latest.
+# version's, until packaging/build-images.sh gives that name, and latest, to
+# the manifest list over every architecture's image. A list already holding
+# the name is removed first, or the build would leave it behind unnamed.
 set(image_options -t ${PROJECT_NAME}:${PROJECT_VERSION}-${ARGREPORT_DEB_ARCH})
+set(image_list_cleanup "")
 if(NOT CMAKE_CROSSCOMPILING)
-    list(APPEND image_options -t ${PROJECT_NAME}:${PROJECT_VERSION} -t ${PROJECT_NAME}:latest)
+    list(APPEND image_options -t ${PROJECT_NAME}:${PROJECT_VERSION})
+    set(image_list_cleanup COMMAND sh -c
+        "! podman manifest exists \"$1\" || podman manifest rm \"$1\" >/dev/null"
+        sh localhost/${PROJECT_NAME}:${PROJECT_VERSION})
 endif()
 if(ARGREPORT_OCI_PLATFORM)
     list(APPEND image_options --platform ${ARGREPORT_OCI_PLATFORM})
 endif()
+# The image's annotations, which build-images.sh gives the list's entries
+# too. No address where the source is published: the project has none yet.
+# Built without intermediate images (--layers=false), so that no annotation
+# names one, and without buildah's version label, which would tie the
+# image's id to the builder's version.
+set(image_annotations
+    "org.opencontainers.image.title=${PROJECT_NAME}"
+    "org.opencontainers.image.description=${CPACK_PACKAGE_DESCRIPTION_SUMMARY}"
+    "org.opencontainers.image.version=${PROJECT_VERSION}"
+    "org.opencontainers.image.revision=${ARGREPORT_REVISION}"
+    "org.opencontainers.image.created=${ARGREPORT_CREATED}"
+    "org.opencontainers.image.licenses=MIT")
+list(JOIN image_annotations "\n" annotations)
+file(CONFIGURE OUTPUT "${ARGREPORT_IMAGE_DIR}/annotations" CONTENT "${annotations}\n")
+foreach(annotation IN LISTS image_annotations)
+    list(APPEND image_options --annotation "${annotation}")
+endforeach()
 add_custom_target(image
-    COMMAND podman build --quiet --no-cache --timestamp ${ARGREPORT_EPOCH} ${image_options}
-        "${ARGREPORT_IMAGE_DIR}"
+    ${image_list_cleanup}
+    COMMAND podman build --quiet --no-cache --layers=false --identity-label=false
+        --timestamp ${ARGREPORT_EPOCH} ${image_options} "${ARGREPORT_IMAGE_DIR}"
     DEPENDS image_context
-    COMMENT "Building the image ${PROJECT_NAME}:${PROJECT_VERSION}-${ARGREPORT_DEB_ARCH} with podman")
+    COMMENT "Building the image ${PROJECT_NAME}:${PROJECT_VERSION}-${ARGREPORT_DEB_ARCH} with podman"
+    VERBATIM)
 
 # The source release: the committed tree, with its commit's time and id.
 add_custom_target(dist
