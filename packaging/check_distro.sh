@@ -169,6 +169,9 @@ native=$(dpkg --print-architecture)
 musl=$(dpkg-query -W -f='${Version}' "musl-dev:$native" | sed -E 's/^[0-9]+://; s/-[^-]*$//')
 check "the upstream RPM provides bundled(musl) = $musl, the musl it links" \
     grep -qx "bundled(musl) = $musl" <(rpm -qp --provides "$upstream" 2>/dev/null)
+rpm2cpio "$upstream" 2>/dev/null | (mkdir "$work/upstream-rpm" && cd "$work/upstream-rpm" && cpio -idm --quiet 2>/dev/null)
+check "its stripped binary names __stack_chk_fail in its dynamic symbols, where checkers such as checksec find the canary" \
+    bash -c 'readelf --dyn-syms -W "$1" | grep -q " __stack_chk_fail$"' _ "$work/upstream-rpm/usr/bin/argreport"
 check "the upstream RPM has no relocatable prefix" test -z "$(rpm -qp --qf '[%{PREFIXES}]' "$upstream" 2>/dev/null)"
 root=$work/root
 mkdir "$root"

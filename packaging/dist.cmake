@@ -37,23 +37,30 @@ execute_process(
     WORKING_DIRECTORY "${SOURCE_DIR}" OUTPUT_FILE "${OUTPUT_DIR}/${NAME}.tar.gz"
     COMMAND_ERROR_IS_FATAL ANY)
 # The source RPM of that spec, which the upstream RPMs name as theirs: made
-# with the commit's time, no build host and no distribution tag.
+# with the commit's time, no build host and no distribution tag. rpmbuild
+# records the spec as expanded, with the paths of the build and source
+# directories: they are fixed, and so is the directory, used by one build
+# at a time.
 find_program(RPMBUILD rpmbuild)
+find_program(FLOCK flock)
 set(srpm "")
-if(RPMBUILD)
-    set(topdir "${OUTPUT_DIR}/rpmbuild")
-    file(REMOVE_RECURSE "${topdir}")
+if(RPMBUILD AND FLOCK)
+    set(fixed /tmp/argreport-srpm)
     execute_process(
-        COMMAND "${CMAKE_COMMAND}" -E env "SOURCE_DATE_EPOCH=${epoch}"
-            "${RPMBUILD}" -ts --quiet --define "_topdir ${topdir}" --define "_srcrpmdir ${OUTPUT_DIR}"
-            --define "dist %{nil}" --define "_buildhost reproducible"
-            --define "use_source_date_epoch_as_buildtime 1" --define "clamp_mtime_to_source_date_epoch 1"
-            --define "source_date_epoch_from_changelog 0" "${OUTPUT_DIR}/${NAME}.tar.gz"
+        COMMAND "${FLOCK}" "${fixed}.lock" sh -c [[
+            set -e
+            rm -rf "$1" && mkdir "$1" && cp "$2" "$1/"
+            SOURCE_DATE_EPOCH=$3 "$4" -ts --quiet --define "_topdir $1/rpmbuild" --define "_builddir $1/BUILD" \
+                --define "_srcrpmdir $1" --define "dist %{nil}" --define "_buildhost reproducible" \
+                --define "use_source_date_epoch_as_buildtime 1" --define "clamp_mtime_to_source_date_epoch 1" \
+                --define "source_date_epoch_from_changelog 0" "$1/${2##*/}"
+            mv "$1"/*.src.rpm "$5/"
+            rm -rf "$1"]]
+            sh "${fixed}" "${OUTPUT_DIR}/${NAME}.tar.gz" "${epoch}" "${RPMBUILD}" "${OUTPUT_DIR}"
         OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
-    file(REMOVE_RECURSE "${topdir}")
     file(GLOB srpm RELATIVE "${OUTPUT_DIR}" "${OUTPUT_DIR}/*.src.rpm")
 else()
-    message(WARNING "rpmbuild was not found: no source RPM, which the upstream RPMs name")
+    message(WARNING "rpmbuild or flock was not found: no source RPM, which the upstream RPMs name")
 endif()
 execute_process(COMMAND sha256sum "${NAME}.tar.gz" ${srpm}
     WORKING_DIRECTORY "${OUTPUT_DIR}" OUTPUT_FILE "${OUTPUT_DIR}/SHA256SUMS"
