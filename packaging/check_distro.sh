@@ -13,7 +13,7 @@
 # Needs cmake, g++, libgtest-dev, musl-dev, rpm, rpmlint, debhelper, lintian,
 # gawk, and root for unshare -m (which hides musl).
 #   packaging/check_distro.sh
-# shellcheck source=../.ci/lib.sh
+# shellcheck source=.ci/lib.sh
 . "$(dirname "$0")/../.ci/lib.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
