@@ -8,11 +8,10 @@ scratch
 logged "cmake --workflow --preset package" cmake --workflow --preset package || finish
 dpkg-deb -x "build/release/packages/argreport_${version}_amd64.deb" "$work/deb"
 image=argreport:$version
-untag() { podman rmi -f "$image" "$image-amd64" argreport:latest >/dev/null 2>&1; }
+untag() { podman rmi -f "$image" "$image-amd64" >/dev/null 2>&1; }
 
 logged "the image builds" cmake --build build/release --target image || finish
 id1=$(podman image inspect --format '{{.Id}}' "$image")
-check "argreport:latest is the image" test "$(podman image inspect --format '{{.Id}}' argreport:latest)" = "$id1"
 untag
 rm -rf build/release/image/argreport build/release/image/copyright
 logged "the image builds under umask 077" bash -c 'umask 077 && cmake --build build/release --target image'
@@ -68,14 +67,31 @@ platforms=$(all_targets | cut -d' ' -f5 | cut -d/ -f2 | tr '\n' ' ')
 remove_all() {
     podman manifest rm "$list" >/dev/null 2>&1
     for arch in "${arches[@]}"; do podman rmi -f "localhost/argreport:$version-$arch" >/dev/null 2>&1; done
+    podman manifest rm localhost/argreport:latest >/dev/null 2>&1
     podman rmi -f argreport:latest >/dev/null 2>&1
 }
 logged "packaging/build-images.sh" packaging/build-images.sh || finish
 inspect=$(podman manifest inspect "$list")
 listed=$(grep -o '"architecture": "[^"]*"' <<<"$inspect" | cut -d'"' -f4 | tr '\n' ' ')
 check "the manifest list holds $platforms" test "$listed" = "$platforms"
+check "localhost/argreport:latest is the manifest list" test "$(podman manifest inspect localhost/argreport:latest)" = "$inspect"
+# Each entry carries its image's annotations; no image names a base image
+# or the builder's version.
+for arch in "${arches[@]}"; do
+    img=localhost/argreport:$version-$arch
+    check "$img names no base image and no builder's version" test -z \
+        "$(podman image inspect --format '{{index .Annotations "org.opencontainers.image.base.digest"}}{{index .Labels "io.buildah.version"}}' "$img")"
+    digest=$(podman image inspect --format '{{.Digest}}' "$img")
+    entry=$(awk -v d="$digest" '/"digest"/ { cur = $2; gsub(/[",]/, "", cur) } /"annotations"/ { a = 1; next }
+        a && /}/ { a = 0 } a && cur == d { sub(/^ *"/, ""); sub(/",?$/, ""); sub(/": "/, "="); print }' <<<"$inspect")
+    own=$(podman image inspect --format '{{range $k, $v := .Annotations}}{{if $v}}{{$k}}={{$v}}
+{{end}}{{end}}' "$img" | sed '/^$/d')
+    check "the list's entry for $arch carries its image's annotations" test -n "$entry" -a "$entry" = "$own"
+done
+dangling=$(podman images -q --filter dangling=true | sort)
 remove_all
 logged "packaging/build-images.sh again" packaging/build-images.sh
+check "building the images again leaves no unnamed image" test "$(podman images -q --filter dangling=true | sort)" = "$dangling"
 check "the manifest list and its images are the same when built again" \
     test "$(podman manifest inspect "$list")" = "$inspect"
 arm64=$(awk '/"digest"/ { d = $2 } /"architecture": "arm64"/ { gsub(/[",]/, "", d); print d }' <<<"$inspect")
