@@ -16,3 +16,89 @@ finish() {
     [ "$failures" = 0 ] || { echo "$failures check(s) failed"; exit 1; }
 }
 version=$(sed -n 's/^project(argreport VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+
+# As check, but the command's output is shown when it fails, and its status
+# returned: `logged ... || finish` ends a part that cannot go on without it.
+logged() { # description, then a command that must succeed
+    local what=$1 log
+    shift
+    log=$(mktemp)
+    if "$@" >"$log" 2>&1; then
+        ok "$what"
+        rm -f "$log"
+    else
+        tail -n 40 "$log"
+        fail "$what"
+        rm -f "$log"
+        return 1
+    fi
+}
+
+# Builds a configure preset's tree, as its workflow would but for the tests.
+built() { # preset
+    logged "the $1 build" bash -c 'cmake --preset "$1" && cmake --build --preset "$1"' _ "$1"
+}
+
+# A scratch directory, $work, removed at the end with any binfmt_misc entry
+# the part registered.
+registered=()
+scratch() {
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"; for e in "${registered[@]}"; do echo -1 >"/proc/sys/fs/binfmt_misc/$e" || true; done' EXIT
+}
+
+# The targets of cmake/musl.cmake, one a line: Debian's name, gcc's triple,
+# qemu's name, uname -m, OCI platform. The foreign ones are all but amd64,
+# the native one.
+all_targets() {
+    awk '/^set\(ARGREPORT_TARGETS/ { on = 1 } on && /^ *"/ { split($0, f, /[|"]/); print f[2], f[3], f[8], f[5], f[7] }
+         on && /\)$/ { on = 0 }' cmake/musl.cmake
+}
+foreign_targets() { all_targets | grep -v '^amd64 '; }
+
+# The typical road: PROGRAM 42 x, run through WRAPPER (chroot DIR, say) if
+# one is given, prints what it must.
+road_report() { printf 'argc = 3\n第1个命令行参数是:%s\n第2个命令行参数是:42\n第3个命令行参数是:x\nnum = 42' "$1"; }
+road() { # program[, wrapper...]
+    local run="${*:2}${2:+ }$1 42 x"
+    if [ "$("${@:2}" "$1" 42 x)" = "$(road_report "$1")" ]; then ok "$run"; else fail "$run printed something else"; fi
+}
+# The package note of the binary in $1 names this build.
+has_note() { # file[, architecture as uname -m names it]
+    if readelf -nW "$1" | grep -qF "{\"type\":\"upstream\",\"name\":\"argreport\",\"version\":\"$version\",\"architecture\":\"${2:-x86_64}\"}"; then
+        ok "$1 carries the package note for $version on ${2:-x86_64}"
+    else
+        fail "$1 lacks the package note for $version on ${2:-x86_64}"
+    fi
+}
+stripped() { check "$1 is stripped" bash -c '! readelf -SW "$1" | grep -qE "\.symtab|\.debug|\.comment"' _ "$1"; }
+# lintian's findings on a .deb, but for the one let through: run as root
+# here, which lintian only warns about on its standard error, and
+# Static-Built-Using (dpkg 1.21.3) is newer than this lintian, which calls it
+# an unknown field.
+lintian_clean() { # .deb
+    local findings
+    findings=$(lintian --pedantic -I --fail-on none "$1" | grep -vxF 'W: argreport: unknown-field Static-Built-Using')
+    [ -z "$findings" ] || { echo "$findings"; return 1; }
+}
+
+# binfmt_misc runs a foreign binary through qemu, with argv[0] as given (P),
+# and inside containers too (F). Registered here, removed by scratch's trap.
+register_qemu() { # qemu's name for the architecture
+    local rule=/usr/lib/binfmt.d/qemu-$1.conf line
+    [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+    [ ! -e "/proc/sys/fs/binfmt_misc/argreport-qemu-$1" ] || return 0
+    if [ -f "$rule" ]; then
+        line=$(awk -F: -v OFS=: -v q="$(command -v "qemu-$1-static")" '{ $2 = "argreport-" $2; $7 = q; $8 = "POF"; print }' "$rule")
+    elif [ "$1" = i386 ]; then # no rule where x86-64 kernels run it natively
+        line=":argreport-qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$(command -v qemu-i386-static):POF"
+    fi
+    echo "$line" >/proc/sys/fs/binfmt_misc/register && registered+=("argreport-qemu-$1")
+}
+
+# This sandbox refuses crun's cgroup setup and the default limits: the
+# work-arounds stay here, not in the README's instructions.
+podman_run_opts=(--runtime runc --ulimit nofile=1024:1024 --ulimit nproc=1024:1024)
+podman_conf() { # the same, for podman kube play's containers, in a file
+    printf '[containers]\ndefault_ulimits = ["nofile=1024:1024", "nproc=1024:1024"]\n[engine]\nruntime = "runc"\n' >"$1"
+}

@@ -27,6 +27,14 @@ set(ARGREPORT_TARGETS
     "s390x|s390x-linux-gnu|s390x-linux-musl|s390x|s390x|linux/s390x|s390x||")
 
 set(ARGREPORT_TARGET amd64 CACHE STRING "The architecture to build for, as Debian names it")
+# A fatal error here, inside project(), is followed by a second one of
+# CMake's own, about the build program, that sends the reader astray: the
+# message is left to CMakeLists.txt to give once project() is done, and the
+# toolchain stops here.
+macro(argreport_toolchain_error)
+    string(CONCAT ARGREPORT_TOOLCHAIN_ERROR ${ARGV})
+    return()
+endmacro()
 set(row "")
 foreach(candidate IN LISTS ARGREPORT_TARGETS)
     if(candidate MATCHES "^${ARGREPORT_TARGET}\\|")
@@ -34,7 +42,7 @@ foreach(candidate IN LISTS ARGREPORT_TARGETS)
     endif()
 endforeach()
 if(NOT row)
-    message(FATAL_ERROR "ARGREPORT_TARGET=${ARGREPORT_TARGET} is none of the targets in ${CMAKE_CURRENT_LIST_FILE}")
+    argreport_toolchain_error("ARGREPORT_TARGET=${ARGREPORT_TARGET} is none of the targets in ${CMAKE_CURRENT_LIST_FILE}")
 endif()
 string(REPLACE "|" ";" row "${row}")
 list(GET row 1 triple)
@@ -60,7 +68,11 @@ else()
     endif()
 endif()
 
-find_program(ARGREPORT_MUSL_GCC NAMES ${names} REQUIRED)
+find_program(ARGREPORT_MUSL_GCC NAMES ${names})
+if(NOT ARGREPORT_MUSL_GCC)
+    argreport_toolchain_error("${triple}-gcc, the compiler for ${ARGREPORT_TARGET}, was not found "
+        "(on Debian: apt-get install g++-${triple})")
+endif()
 set(CMAKE_CXX_COMPILER "${ARGREPORT_MUSL_GCC}")
 # CMake does not derive these from a C driver used for C++.
 find_program(CMAKE_STRIP NAMES ${triple}-strip strip REQUIRED)
@@ -73,7 +85,7 @@ find_path(ARGREPORT_MUSL_INCLUDEDIR stdio.h
     PATHS /usr/include/${musl} /usr/lib/musl/include /usr/local/musl/include
     NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
 if(NOT ARGREPORT_MUSL_LIBDIR OR NOT ARGREPORT_MUSL_INCLUDEDIR)
-    message(FATAL_ERROR "musl for ${ARGREPORT_TARGET} was not found "
+    argreport_toolchain_error("musl for ${ARGREPORT_TARGET} was not found "
         "(on Debian: apt-get install musl-dev:${ARGREPORT_TARGET})")
 endif()
 execute_process(COMMAND "${ARGREPORT_MUSL_GCC}" -print-file-name=include

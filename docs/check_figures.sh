@@ -46,7 +46,7 @@ figure() {
     shown=$(grep -E "$pattern" "$doc" | sed -E "s/^.*${pattern#^}.*\$/\1/")
     [ "${pattern:0:1}" = '^' ] && shown=$(grep -E "$pattern" "$doc" | sed -E "s/${pattern}.*\$/\1/")
     if [ "$shown" = "$built" ] ||
-       { [ "${KB:-0}" = 1 ] && [ -n "$shown" ] && [ $((${shown//,/} * 1000 - bytes)) -lt 1000 ] &&
+       { [ $write = 0 ] && [ "${KB:-0}" = 1 ] && [ -n "$shown" ] && [ $((${shown//,/} * 1000 - bytes)) -lt 1000 ] &&
          [ $((bytes - ${shown//,/} * 1000)) -lt 1000 ]; }; then
         ok "$doc: $shown, as built ($4: $(grouped "$bytes") bytes)"
     elif [ $write = 1 ]; then

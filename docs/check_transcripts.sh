@@ -5,7 +5,9 @@
 # with the release binary on PATH as argreport, each document's in a
 # directory and a HOME of its own, under cram (Debian: python3-cram), tmux
 # for those shown as a terminal shows them, and podman for the container
-# recipes.
+# recipes. Those that need no podman also find the .deb's binary installed as
+# /usr/bin/argreport, as the documents that name it assume: an overlay over
+# /usr/bin that only their mount namespace sees.
 #   docs/check_transcripts.sh [DOCUMENT...]    (all of them by default)
 . "$(dirname "$0")/../.ci/lib.sh"
 docs=("$@")
@@ -13,11 +15,12 @@ docs=("$@")
 cram=$(command -v cram3 || command -v cram) || { fail "cram is not installed (apt-get install python3-cram)"; finish; }
 command -v tmux >/dev/null || { fail "tmux is not installed"; finish; }
 
-cmake --workflow --preset release >/dev/null || { fail "cmake --workflow --preset release"; finish; }
+logged "cmake --workflow --preset package" cmake --workflow --preset package || finish
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/bin" "$work/tests"
 cp build/release/argreport "$work/bin/argreport"
+dpkg-deb -x "build/release/packages/argreport_${version}_amd64.deb" "$work/deb"
 
 # Helpers for the marked transcripts; the shown command reaches them on
 # standard input.
@@ -66,8 +69,7 @@ done
 
 # Container transcripts: the image of the release and an image "demo" whose
 # entry point is /bin/app --serve, under the lock that all users of podman on
-# this machine share. This sandbox refuses crun's cgroup set-up and the
-# default limits: the workarounds stay here, not in the documents.
+# this machine share, with .ci/lib.sh's work-arounds for this sandbox.
 podman_setup() {
     # Under the lock, a pod of the recipe's name is one that a killed run left.
     podman pod rm -f argreport-demo >/dev/null 2>&1
@@ -75,8 +77,7 @@ podman_setup() {
     mkdir -p "$work/demo"
     printf 'FROM scratch\nENTRYPOINT ["/bin/app", "--serve"]\n' >"$work/demo/Containerfile"
     podman build -q -t demo "$work/demo" >/dev/null || return 1
-    printf '[containers]\ndefault_ulimits = ["nofile=1024:1024", "nproc=1024:1024"]\n[engine]\nruntime = "runc"\n' \
-        >"$work/containers.conf"
+    podman_conf "$work/containers.conf"
     # Nor has it a syslog, of which the pod network's DNS server complains on
     # standard error. The pod needs no names: its network, which kube play
     # makes when it is missing, is made here without DNS, and removed after.
@@ -110,7 +111,14 @@ plain=() podman=()
 for t in "${tests[@]}"; do
     if [[ $t == *.podman.t ]]; then podman+=("$t"); else plain+=("$t"); fi
 done
-[ ${#plain[@]} = 0 ] || run_tests "${plain[@]}"
+export -f run_tests ok fail
+export work cram version
+if [ ${#plain[@]} -gt 0 ]; then
+    unshare -m bash -c 'failures=0
+        mount -t overlay overlay -o "lowerdir=$work/deb/usr/bin:/usr/bin" /usr/bin || { fail "the overlay of /usr/bin"; exit 1; }
+        run_tests "$@"; exit "$failures"' _ "${plain[@]}"
+    failures=$((failures + $?))
+fi
 with_podman() {
     if podman_setup; then
         run_tests "$@"
@@ -123,8 +131,7 @@ with_podman() {
 if [ ${#podman[@]} -gt 0 ]; then
     # flock runs a command: the checks run in a shell of their own, which
     # reports through its output and its status.
-    export -f with_podman run_tests podman_setup podman_cleanup ok fail
-    export work cram version
+    export -f with_podman podman_setup podman_cleanup podman_conf
     flock /tmp/argreport-shared.lock bash -c 'failures=0; with_podman "$@"' _ "${podman[@]}"
     failures=$((failures + $?))
 fi

@@ -21,14 +21,48 @@ set(record "# The commit this source release was made from, for builds outside g
 set(ARGREPORT_EPOCH ${epoch})
 set(ARGREPORT_REVISION ${revision})
 ")
+# The spec, found there by rpmbuild -ta, carries the version and the
+# changelog of packaging/changelog.
+file(READ "${SOURCE_DIR}/packaging/argreport.spec.in" spec)
+string(CONFIGURE "${spec}" spec @ONLY)
+execute_process(COMMAND awk -f "${SOURCE_DIR}/packaging/rpm-changelog.awk" "${SOURCE_DIR}/packaging/changelog"
+    OUTPUT_VARIABLE changelog COMMAND_ERROR_IS_FATAL ANY)
+string(APPEND spec "${changelog}")
 file(MAKE_DIRECTORY "${OUTPUT_DIR}")
 execute_process(
     COMMAND git archive --format=tar "--prefix=${NAME}/"
-        "--add-virtual-file=${NAME}/packaging/source-release.cmake:${record}" HEAD
+        "--add-virtual-file=${NAME}/packaging/source-release.cmake:${record}"
+        "--add-virtual-file=${NAME}/packaging/argreport.spec:${spec}" HEAD
     COMMAND gzip -9n
     WORKING_DIRECTORY "${SOURCE_DIR}" OUTPUT_FILE "${OUTPUT_DIR}/${NAME}.tar.gz"
     COMMAND_ERROR_IS_FATAL ANY)
-execute_process(COMMAND sha256sum "${NAME}.tar.gz"
+# The source RPM of that spec, which the upstream RPMs name as theirs: made
+# with the commit's time, no build host and no distribution tag. rpmbuild
+# records the spec as expanded, with the paths of the build and source
+# directories: they are fixed, and so is the directory, used by one build
+# at a time.
+find_program(RPMBUILD rpmbuild)
+find_program(FLOCK flock)
+set(srpm "")
+if(RPMBUILD AND FLOCK)
+    set(fixed /tmp/argreport-srpm)
+    execute_process(
+        COMMAND "${FLOCK}" "${fixed}.lock" sh -c [[
+            set -e
+            rm -rf "$1" && mkdir "$1" && cp "$2" "$1/"
+            SOURCE_DATE_EPOCH=$3 "$4" -ts --quiet --define "_topdir $1/rpmbuild" --define "_builddir $1/BUILD" \
+                --define "_srcrpmdir $1" --define "dist %{nil}" --define "_buildhost reproducible" \
+                --define "use_source_date_epoch_as_buildtime 1" --define "clamp_mtime_to_source_date_epoch 1" \
+                --define "source_date_epoch_from_changelog 0" "$1/${2##*/}"
+            mv "$1"/*.src.rpm "$5/"
+            rm -rf "$1"]]
+            sh "${fixed}" "${OUTPUT_DIR}/${NAME}.tar.gz" "${epoch}" "${RPMBUILD}" "${OUTPUT_DIR}"
+        OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+    file(GLOB srpm RELATIVE "${OUTPUT_DIR}" "${OUTPUT_DIR}/*.src.rpm")
+else()
+    message(WARNING "rpmbuild or flock was not found: no source RPM, which the upstream RPMs name")
+endif()
+execute_process(COMMAND sha256sum "${NAME}.tar.gz" ${srpm}
     WORKING_DIRECTORY "${OUTPUT_DIR}" OUTPUT_FILE "${OUTPUT_DIR}/SHA256SUMS"
     COMMAND_ERROR_IS_FATAL ANY)
-message(STATUS "${OUTPUT_DIR}/${NAME}.tar.gz")
+message(STATUS "${OUTPUT_DIR}/${NAME}.tar.gz ${srpm}")

@@ -67,6 +67,7 @@ endif()
 set(ARGREPORT_COPYRIGHT "${CMAKE_CURRENT_BINARY_DIR}/copyright")
 file(READ "${ARGREPORT_PACKAGING}/copyright" copyright)
 set(ARGREPORT_STATIC_BUILT_USING "")
+set(ARGREPORT_MUSL_UPSTREAM_VERSION "")
 if(ARGREPORT_MUSL_LIBDIR AND ARGREPORT_LINK_OPTIONS)
     execute_process(COMMAND dpkg-query -S "${ARGREPORT_MUSL_LIBDIR}/libc.a"
         OUTPUT_VARIABLE owner OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
@@ -77,6 +78,8 @@ if(ARGREPORT_MUSL_LIBDIR AND ARGREPORT_LINK_OPTIONS)
             OUTPUT_VARIABLE ARGREPORT_STATIC_BUILT_USING)
         string(REGEX REPLACE "^[^ ]* \\(= (.*)\\)$" "\\1" musl_version
             "${ARGREPORT_STATIC_BUILT_USING}")
+        # Debian's version less its epoch and revision: musl's own.
+        string(REGEX REPLACE "^([0-9]+:)?(.*)-[^-]*$" "\\2" ARGREPORT_MUSL_UPSTREAM_VERSION "${musl_version}")
         string(REGEX REPLACE ":.*" "" owner_name "${owner}")
         set(musl_copyright_default "/usr/share/doc/${owner_name}/copyright")
     endif()
@@ -104,9 +107,12 @@ file(CONFIGURE OUTPUT "${ARGREPORT_COPYRIGHT}" CONTENT "${copyright}")
 # name and time stamp.
 configure_file("${PROJECT_SOURCE_DIR}/argreport.1.in" argreport.1 @ONLY)
 configure_file("${PROJECT_SOURCE_DIR}/argreport.zh_CN.1.in" argreport.zh_CN.1.in @ONLY)
-# groff breaks lines only at spaces, and a Chinese sentence has none.
+# groff breaks lines only at spaces, and a Chinese sentence has none. The
+# script matches UTF-8 byte by byte, which gawk (Fedora's awk) refuses to do
+# in a UTF-8 locale.
 execute_process(
-    COMMAND awk -f "${ARGREPORT_PACKAGING}/zh-breaks.awk" "${CMAKE_CURRENT_BINARY_DIR}/argreport.zh_CN.1.in"
+    COMMAND "${CMAKE_COMMAND}" -E env LC_ALL=C
+        awk -f "${ARGREPORT_PACKAGING}/zh-breaks.awk" "${CMAKE_CURRENT_BINARY_DIR}/argreport.zh_CN.1.in"
     OUTPUT_VARIABLE page COMMAND_ERROR_IS_FATAL ANY)
 file(CONFIGURE OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/argreport.zh_CN.1" CONTENT "${page}" @ONLY)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ARGREPORT_PACKAGING}/zh-breaks.awk")
@@ -164,24 +170,50 @@ add_custom_command(OUTPUT "${ARGREPORT_IMAGE_DIR}/argreport" "${ARGREPORT_IMAGE_
 add_custom_target(image_context DEPENDS "${ARGREPORT_IMAGE_DIR}/argreport"
     "${ARGREPORT_IMAGE_DIR}/copyright")
 # Tagged with the version and the architecture; a native build is also the
-# version's and latest.
+# version's, until packaging/build-images.sh gives that name, and latest, to
+# the manifest list over every architecture's image. A list already holding
+# the name is removed first, or the build would leave it behind unnamed.
 set(image_options -t ${PROJECT_NAME}:${PROJECT_VERSION}-${ARGREPORT_DEB_ARCH})
+set(image_list_cleanup "")
 if(NOT CMAKE_CROSSCOMPILING)
-    list(APPEND image_options -t ${PROJECT_NAME}:${PROJECT_VERSION} -t ${PROJECT_NAME}:latest)
+    list(APPEND image_options -t ${PROJECT_NAME}:${PROJECT_VERSION})
+    set(image_list_cleanup COMMAND sh -c
+        "! podman manifest exists \"$1\" || podman manifest rm \"$1\" >/dev/null"
+        sh localhost/${PROJECT_NAME}:${PROJECT_VERSION})
 endif()
 if(ARGREPORT_OCI_PLATFORM)
     list(APPEND image_options --platform ${ARGREPORT_OCI_PLATFORM})
 endif()
+# The image's annotations, which build-images.sh gives the list's entries
+# too. No address where the source is published: the project has none yet.
+# Built without intermediate images (--layers=false), so that no annotation
+# names one, and without buildah's version label, which would tie the
+# image's id to the builder's version.
+set(image_annotations
+    "org.opencontainers.image.title=${PROJECT_NAME}"
+    "org.opencontainers.image.description=${CPACK_PACKAGE_DESCRIPTION_SUMMARY}"
+    "org.opencontainers.image.version=${PROJECT_VERSION}"
+    "org.opencontainers.image.revision=${ARGREPORT_REVISION}"
+    "org.opencontainers.image.created=${ARGREPORT_CREATED}"
+    "org.opencontainers.image.licenses=MIT")
+list(JOIN image_annotations "\n" annotations)
+file(CONFIGURE OUTPUT "${ARGREPORT_IMAGE_DIR}/annotations" CONTENT "${annotations}\n")
+foreach(annotation IN LISTS image_annotations)
+    list(APPEND image_options --annotation "${annotation}")
+endforeach()
 add_custom_target(image
-    COMMAND podman build --quiet --no-cache --timestamp ${ARGREPORT_EPOCH} ${image_options}
-        "${ARGREPORT_IMAGE_DIR}"
+    ${image_list_cleanup}
+    COMMAND podman build --quiet --no-cache --layers=false --identity-label=false
+        --timestamp ${ARGREPORT_EPOCH} ${image_options} "${ARGREPORT_IMAGE_DIR}"
     DEPENDS image_context
-    COMMENT "Building the image ${PROJECT_NAME}:${PROJECT_VERSION}-${ARGREPORT_DEB_ARCH} with podman")
+    COMMENT "Building the image ${PROJECT_NAME}:${PROJECT_VERSION}-${ARGREPORT_DEB_ARCH} with podman"
+    VERBATIM)
 
 # The source release: the committed tree, with its commit's time and id.
 add_custom_target(dist
     COMMAND "${CMAKE_COMMAND}" -D "SOURCE_DIR=${PROJECT_SOURCE_DIR}"
         -D "OUTPUT_DIR=${CMAKE_CURRENT_BINARY_DIR}" -D "NAME=${PROJECT_NAME}-${PROJECT_VERSION}"
+        -D "VERSION=${PROJECT_VERSION}"
         -P "${ARGREPORT_PACKAGING}/dist.cmake"
     COMMENT "Writing the source tarball of the commit checked out")
 
@@ -199,6 +231,9 @@ set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
 set(CPACK_RPM_PACKAGE_LICENSE MIT)
 set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+# Installed where the files say, not wherever rpm --prefix says: CPack makes
+# a package relocatable unless told both.
+set(CPACK_PACKAGE_RELOCATABLE OFF)
 set(CPACK_RPM_PACKAGE_RELOCATABLE OFF)
 set(CPACK_RPM_PACKAGE_ARCHITECTURE "${ARGREPORT_RPM_ARCH}")
 set(CPACK_RPM_USER_FILELIST "%license /usr/share/doc/argreport/copyright"
@@ -208,6 +243,13 @@ if(ARGREPORT_LINK_OPTIONS)
     # A static binary needs no loader and no library: without this, rpm
     # would make it require rtld(GNU_HASH).
     set(CPACK_RPM_PACKAGE_AUTOREQ "no")
+    # What it holds of musl, named as Fedora names a bundled library, so that
+    # a security notice about that musl finds this package too.
+    if(ARGREPORT_MUSL_UPSTREAM_VERSION)
+        set(CPACK_RPM_PACKAGE_PROVIDES "bundled(musl) = ${ARGREPORT_MUSL_UPSTREAM_VERSION}")
+    else()
+        set(CPACK_RPM_PACKAGE_PROVIDES "bundled(musl)")
+    endif()
 endif()
 # Those directories belong to the file system's own package.
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/man1

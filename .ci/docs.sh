@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# The English and Chinese manuals and READMEs are in step, and the man
+# pages as built pass man's and mandoc's lint, in the C, C.UTF-8 and
+# zh_CN.UTF-8 locales.
+. "$(dirname "$0")/lib.sh"
+
+# Each section of the English page, by its Chinese name.
+sections=("NAME:名称" "SYNOPSIS:概述" "DESCRIPTION:描述" "EXIT STATUS:退出状态" "READING THE REPORT:阅读报告"
+          "EXAMPLES:示例" "NOTES:备注" "CAVEATS:注意事项" "SEE ALSO:参见")
+in_chinese() {
+    local name pair found
+    while IFS= read -r name; do
+        found="(no Chinese name for $name)"
+        for pair in "${sections[@]}"; do [ "${pair%%:*}" = "$name" ] && found=${pair#*:}; done
+        echo "$found"
+    done
+}
+in_step() { # what, then two commands' outputs that must be the same
+    if diff "$2" "$3"; then ok "$1"; else fail "$1 (<: English, >: Chinese)"; fi
+}
+in_step "the man pages have the same sections" \
+    <(sed -n 's/^\.SH //p' argreport.1.in | tr -d '"' | in_chinese) <(sed -n 's/^\.SH //p' argreport.zh_CN.1.in | tr -d '"')
+in_step "the man pages have the same example command lines" \
+    <(grep '^\$ ' argreport.1.in) <(grep '^\$ ' argreport.zh_CN.1.in)
+in_step "the READMEs have the same code blocks" <(grep -E '^    ' README.md) <(grep -E '^    ' README.zh-CN.md)
+
+logged "cmake --workflow --preset release" cmake --workflow --preset release || finish
+locale -a | grep -qix 'zh_CN.utf8' || logged "localedef -i zh_CN -f UTF-8 zh_CN.UTF-8" localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+for man in build/release/argreport.1 build/release/argreport.zh_CN.1; do
+    locales=(C.UTF-8 zh_CN.UTF-8)
+    [ "$man" = build/release/argreport.1 ] && locales+=(C) # the Chinese page is for UTF-8 terminals
+    for locale in "${locales[@]}"; do
+        lint=$(LC_ALL=$locale MANWIDTH=80 man --warnings -l "$man" 2>&1 >/dev/null)
+        if [ -z "$lint" ]; then ok "LC_ALL=$locale man --warnings -l $man"; else echo "$lint"; fail "LC_ALL=$locale man --warnings -l $man"; fi
+    done
+    lint=$(mandoc -T lint -W warning "$man" 2>&1)
+    if [ -z "$lint" ]; then ok "mandoc -T lint $man"; else echo "$lint"; fail "mandoc -T lint $man"; fi
+done
+finish

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# The container image: the same built twice, its user, labels and files,
+# the README's pod; then the images of every architecture and their
+# manifest list, the same built twice, the arm64 one run under qemu.
+. "$(dirname "$0")/lib.sh"
+scratch
+# The image must hold the packaged binary and copyright file.
+logged "cmake --workflow --preset package" cmake --workflow --preset package || finish
+dpkg-deb -x "build/release/packages/argreport_${version}_amd64.deb" "$work/deb"
+image=argreport:$version
+untag() { podman rmi -f "$image" "$image-amd64" >/dev/null 2>&1; }
+
+logged "the image builds" cmake --build build/release --target image || finish
+id1=$(podman image inspect --format '{{.Id}}' "$image")
+untag
+rm -rf build/release/image/argreport build/release/image/copyright
+logged "the image builds under umask 077" bash -c 'umask 077 && cmake --build build/release --target image'
+id2=$(podman image inspect --format '{{.Id}}' "$image")
+check "the image builds to the same id under umask 022 and 077: $id1" test "$id1" = "$id2"
+check "the image runs as 65534:65534" test "$(podman image inspect --format '{{.Config.User}}' "$image")" = 65534:65534
+labels=$(podman image inspect --format '{{range $k, $v := .Config.Labels}}{{$k}}={{$v}}
+{{end}}' "$image")
+created=$(TZ=UTC date -d "@$(git log -1 --format=%ct)" +%Y-%m-%dT%H:%M:%SZ)
+for label in licenses=MIT "version=$version" title=argreport "revision=$(git rev-parse HEAD)" \
+             "created=$created" "description=Show the argument vector a program receives, byte for byte"; do
+    check "the image's label $label" grep -qxF "org.opencontainers.image.$label" <<<"$labels"
+done
+container=$(podman create "$image")
+podman export "$container" | tar -tf - | sort >"$work/image-files"
+podman cp "$container:/argreport" "$work/image-argreport"
+podman cp "$container:/usr/share/doc/argreport/copyright" "$work/image-copyright"
+podman rm "$container" >/dev/null
+check "the image holds /argreport and its copyright file" bash -c \
+    'grep -qx argreport "$1" && grep -qx usr/share/doc/argreport/copyright "$1"' _ "$work/image-files"
+check "the image's binary is the packaged one" cmp "$work/image-argreport" "$work/deb/usr/bin/argreport"
+check "the image's copyright file is the build's" cmp "$work/image-copyright" build/release/copyright
+has_note "$work/image-argreport"
+check "podman run $image 42 x" test "$(podman run --rm "${podman_run_opts[@]}" "$image" 42 x)" = "$(road_report /argreport)"
+
+# The README's orchestrator recipe, as written there.
+awk '/^    apiVersion: v1$/, /^$/' README.md | sed 's/^    //' >"$work/pod.yaml"
+expected_log=$(awk 'f && (/^    \$/ || /^$/) { exit } f { sub(/^    /, ""); print } /^    \$ podman logs argreport-demo-app$/ { f = 1 }' README.md)
+podman_conf "$work/containers.conf"
+if (cd "$work" && CONTAINERS_CONF=$work/containers.conf podman kube play pod.yaml >/dev/null); then
+    for _ in $(seq 50); do
+        [ "$(podman inspect --format '{{.State.Status}}' argreport-demo-app)" = exited ] && break
+        sleep 0.2
+    done
+    log=$(podman logs argreport-demo-app)
+    (cd "$work" && podman kube down pod.yaml >/dev/null)
+    if [ -n "$expected_log" ] && [ "$log" = "$expected_log" ]; then
+        ok "podman kube play of the README's pod reports what the README shows"
+    else
+        echo "$log"
+        fail "podman kube play of the README's pod: its report is not the README's"
+    fi
+else
+    fail "podman kube play of the README's pod"
+fi
+untag
+
+# Every architecture's image, and their list.
+list=localhost/argreport:$version
+mapfile -t arches < <(all_targets | cut -d' ' -f1)
+# Each OCI platform's architecture, as the list names it: arm for linux/arm/v7.
+platforms=$(all_targets | cut -d' ' -f5 | cut -d/ -f2 | tr '\n' ' ')
+remove_all() {
+    podman manifest rm "$list" >/dev/null 2>&1
+    for arch in "${arches[@]}"; do podman rmi -f "localhost/argreport:$version-$arch" >/dev/null 2>&1; done
+    podman manifest rm localhost/argreport:latest >/dev/null 2>&1
+    podman rmi -f argreport:latest >/dev/null 2>&1
+}
+logged "packaging/build-images.sh" packaging/build-images.sh || finish
+inspect=$(podman manifest inspect "$list")
+listed=$(grep -o '"architecture": "[^"]*"' <<<"$inspect" | cut -d'"' -f4 | tr '\n' ' ')
+check "the manifest list holds $platforms" test "$listed" = "$platforms"
+check "localhost/argreport:latest is the manifest list" test "$(podman manifest inspect localhost/argreport:latest)" = "$inspect"
+# Each entry carries its image's annotations; no image names a base image
+# or the builder's version.
+for arch in "${arches[@]}"; do
+    img=localhost/argreport:$version-$arch
+    check "$img names no base image and no builder's version" test -z \
+        "$(podman image inspect --format '{{index .Annotations "org.opencontainers.image.base.digest"}}{{index .Labels "io.buildah.version"}}' "$img")"
+    digest=$(podman image inspect --format '{{.Digest}}' "$img")
+    entry=$(awk -v d="$digest" '/"digest"/ { cur = $2; gsub(/[",]/, "", cur) } /"annotations"/ { a = 1; next }
+        a && /}/ { a = 0 } a && cur == d { sub(/^ *"/, ""); sub(/",?$/, ""); sub(/": "/, "="); print }' <<<"$inspect")
+    own=$(podman image inspect --format '{{range $k, $v := .Annotations}}{{if $v}}{{$k}}={{$v}}
+{{end}}{{end}}' "$img" | sed '/^$/d')
+    check "the list's entry for $arch carries its image's annotations" test -n "$entry" -a "$entry" = "$own"
+done
+dangling=$(podman images -q --filter dangling=true | sort)
+remove_all
+logged "packaging/build-images.sh again" packaging/build-images.sh
+check "building the images again leaves no unnamed image" test "$(podman images -q --filter dangling=true | sort)" = "$dangling"
+check "the manifest list and its images are the same when built again" \
+    test "$(podman manifest inspect "$list")" = "$inspect"
+arm64=$(awk '/"digest"/ { d = $2 } /"architecture": "arm64"/ { gsub(/[",]/, "", d); print d }' <<<"$inspect")
+check "the list's arm64 entry is an arm64 image" \
+    test "$(podman image inspect --format '{{.Architecture}}' "localhost/argreport@$arm64")" = arm64
+register_qemu aarch64 || fail "registering qemu-aarch64-static with binfmt_misc"
+check "the list's arm64 image runs under qemu: podman run localhost/argreport@$arm64 42 x" \
+    test "$(podman run --rm "${podman_run_opts[@]}" "localhost/argreport@$arm64" 42 x)" = "$(road_report /argreport)"
+remove_all
+finish

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# The test suite, built three ways: by the README's test command (the dev
+# workflow), with clang++, and under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+. "$(dirname "$0")/lib.sh"
+for preset in dev clang sanitize; do
+    if out=$(cmake --workflow --preset "$preset" 2>&1); then
+        ok "cmake --workflow --preset $preset: $(grep -o '[0-9]*% tests passed.*' <<<"$out")"
+    else
+        tail -n 60 <<<"$out"
+        fail "cmake --workflow --preset $preset"
+    fi
+done
+finish
