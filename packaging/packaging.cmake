@@ -5,27 +5,10 @@ include(GNUInstallDirs)
 set(ARGREPORT_PACKAGING "${CMAKE_CURRENT_LIST_DIR}")
 
 # Every timestamp in an artefact is the commit's, so that no artefact records
-# when it was built. SOURCE_DATE_EPOCH wins; a source tarball carries its
-# commit's time and id (written by the dist target); a git checkout of this
-# project gives them; an exported tree without either falls back to the time
-# of the first release.
-set(ARGREPORT_REVISION "")
-if(EXISTS "${ARGREPORT_PACKAGING}/source-release.cmake")
-    include("${ARGREPORT_PACKAGING}/source-release.cmake")
-else()
-    execute_process(COMMAND git rev-parse --show-toplevel
-        WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
-        OUTPUT_VARIABLE toplevel OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-    # Only this project's own checkout: not one it was unpacked into.
-    if(toplevel AND toplevel STREQUAL PROJECT_SOURCE_DIR)
-        execute_process(COMMAND git log -1 --format=%ct
-            WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
-            OUTPUT_VARIABLE ARGREPORT_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE)
-        execute_process(COMMAND git rev-parse HEAD
-            WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
-            OUTPUT_VARIABLE ARGREPORT_REVISION OUTPUT_STRIP_TRAILING_WHITESPACE)
-    endif()
-endif()
+# when it was built. SOURCE_DATE_EPOCH wins; otherwise version.cmake has
+# taken the commit's time and id from git, or from the record a source
+# tarball carries (written by the dist target); an exported tree without
+# either falls back to the time of the first release.
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
     set(ARGREPORT_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
 endif()
@@ -97,6 +80,17 @@ if(ARGREPORT_MUSL_LIBDIR AND ARGREPORT_LINK_OPTIONS)
     string(REGEX REPLACE "\n+$" "\n" musl_notice "${musl_notice}")
     string(APPEND copyright "\n${musl_notice}")
 endif()
+# The binary's licence as a whole, in SPDX's terms: ours, and the licences of
+# the parts of musl it holds that ask for something (musl's start files are
+# in the public domain). On armhf that is musl's memcpy, from Android, under
+# BSD-2-Clause. The SBOM, made from the link map, stops packaging/release.sh
+# if the binary holds anything else.
+set(ARGREPORT_LICENSE MIT)
+if(ARGREPORT_LINK_OPTIONS AND ARGREPORT_DEB_ARCH STREQUAL "armhf")
+    set(ARGREPORT_LICENSE "MIT AND BSD-2-Clause")
+endif()
+string(REGEX REPLACE "(\nUpstream-Contact: [^\n]*\n)"
+    "\\1Comment: The binary is under ${ARGREPORT_LICENSE} (an SPDX expression).\n" copyright "${copyright}")
 file(CONFIGURE OUTPUT "${ARGREPORT_COPYRIGHT}" CONTENT "${copyright}")
 
 # The man pages, English and Simplified Chinese, carry the version and the
@@ -110,8 +104,57 @@ execute_process(
     OUTPUT_VARIABLE page COMMAND_ERROR_IS_FATAL ANY)
 file(CONFIGURE OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/argreport.zh_CN.1" CONTENT "${page}" @ONLY)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ARGREPORT_PACKAGING}/zh-breaks.awk")
+# The packages' revision: 1 for a version's first packages, one more for each
+# rebuild of the same source that gives other bytes (a new musl, a new
+# toolchain, a packaging fix), so that its checksums are new names too and
+# apt and dnf upgrade to it.
+set(ARGREPORT_PACKAGE_REVISION 1 CACHE STRING "The packages' revision (Debian's VERSION-N, RPM's Release)")
+if(NOT ARGREPORT_PACKAGE_REVISION MATCHES "^[1-9][0-9]*$")
+    message(FATAL_ERROR "ARGREPORT_PACKAGE_REVISION=${ARGREPORT_PACKAGE_REVISION} is not a positive number")
+endif()
+set(ARGREPORT_PACKAGE_VERSION "${ARGREPORT_VERSION}-${ARGREPORT_PACKAGE_REVISION}")
+# The changelog the packages carry starts with their own version: the
+# project's, when its top entry is this revision of this version; else with
+# an entry for the snapshot or the rebuild, ahead of the project's.
+file(READ "${ARGREPORT_PACKAGING}/changelog" changelog)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ARGREPORT_PACKAGING}/changelog")
+string(REGEX MATCH "^argreport \\(([^)-]+)-([0-9]+)\\)" top "${changelog}")
+if(NOT top)
+    message(FATAL_ERROR "packaging/changelog does not start with an entry \"argreport (VERSION-N) ...\"")
+endif()
+if(CMAKE_MATCH_1 STREQUAL ARGREPORT_VERSION AND CMAKE_MATCH_2 GREATER ARGREPORT_PACKAGE_REVISION)
+    message(FATAL_ERROR "packaging/changelog's top entry is ${CMAKE_MATCH_1}-${CMAKE_MATCH_2}, later "
+        "than the revision being built: -DARGREPORT_PACKAGE_REVISION=${CMAKE_MATCH_2}")
+elseif(NOT (CMAKE_MATCH_1 STREQUAL ARGREPORT_VERSION AND CMAKE_MATCH_2 EQUAL ARGREPORT_PACKAGE_REVISION))
+    if(ARGREPORT_VERSION STREQUAL CMAKE_MATCH_1)
+        set(why "Rebuilt from the source of ${CMAKE_MATCH_1}-${CMAKE_MATCH_2}")
+        set(distribution unstable)
+    else()
+        set(why "Snapshot of commit ${ARGREPORT_REVISION}, not a release")
+        set(distribution UNRELEASED)
+    endif()
+    if(ARGREPORT_STATIC_BUILT_USING)
+        string(APPEND why ".\n  * Linked statically with ${ARGREPORT_STATIC_BUILT_USING}")
+    endif()
+    set(caller_epoch "$ENV{SOURCE_DATE_EPOCH}")
+    set(ENV{SOURCE_DATE_EPOCH} "${ARGREPORT_EPOCH}")
+    string(TIMESTAMP when "%a, %d %b %Y %H:%M:%S +0000" UTC)
+    set(ENV{SOURCE_DATE_EPOCH} "${caller_epoch}")
+    if(NOT caller_epoch)
+        unset(ENV{SOURCE_DATE_EPOCH})
+    endif()
+    set(changelog "argreport (${ARGREPORT_PACKAGE_VERSION}) ${distribution}; urgency=medium
+
+  * ${why}.
+
+ -- The argreport developers <maintainers@users.noreply.c-seed-8142300e.example>  ${when}
+
+${changelog}")
+endif()
+file(CONFIGURE OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/changelog" CONTENT "${changelog}")
+
 foreach(doc "${CMAKE_CURRENT_BINARY_DIR}/argreport.1" "${CMAKE_CURRENT_BINARY_DIR}/argreport.zh_CN.1"
-        "${ARGREPORT_PACKAGING}/changelog")
+        "${CMAKE_CURRENT_BINARY_DIR}/changelog")
     get_filename_component(name "${doc}" NAME)
     add_custom_command(OUTPUT "${name}.gz"
         COMMAND gzip -9n < "${doc}" > "${name}.gz"
@@ -150,7 +193,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "xargs, find -exec, a service manager or a container runtime split a\n"
     "command line.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
-set(ARGREPORT_TARBALL ${PROJECT_NAME}-${PROJECT_VERSION}-linux-${ARGREPORT_ARCH})
+set(CPACK_PACKAGE_VERSION "${ARGREPORT_VERSION}")
+set(ARGREPORT_TARBALL ${PROJECT_NAME}-${ARGREPORT_VERSION}-linux-${ARGREPORT_ARCH})
 
 # The container image's context: the stripped binary and the copyright file,
 # beside a Containerfile that carries the version, the commit and its time.
@@ -164,10 +208,10 @@ add_custom_command(OUTPUT "${ARGREPORT_IMAGE_DIR}/argreport" "${ARGREPORT_IMAGE_
 add_custom_target(image_context DEPENDS "${ARGREPORT_IMAGE_DIR}/argreport"
     "${ARGREPORT_IMAGE_DIR}/copyright")
 # Tagged with the version and the architecture; a native build is also the
-# version's and latest.
-set(image_options -t ${PROJECT_NAME}:${PROJECT_VERSION}-${ARGREPORT_DEB_ARCH})
+# version's and latest. A tag cannot hold a snapshot's '+', which becomes '_'.
+set(image_options -t ${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION}-${ARGREPORT_DEB_ARCH})
 if(NOT CMAKE_CROSSCOMPILING)
-    list(APPEND image_options -t ${PROJECT_NAME}:${PROJECT_VERSION} -t ${PROJECT_NAME}:latest)
+    list(APPEND image_options -t ${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION} -t ${PROJECT_NAME}:latest)
 endif()
 if(ARGREPORT_OCI_PLATFORM)
     list(APPEND image_options --platform ${ARGREPORT_OCI_PLATFORM})
@@ -176,13 +220,13 @@ add_custom_target(image
     COMMAND podman build --quiet --no-cache --timestamp ${ARGREPORT_EPOCH} ${image_options}
         "${ARGREPORT_IMAGE_DIR}"
     DEPENDS image_context
-    COMMENT "Building the image ${PROJECT_NAME}:${PROJECT_VERSION}-${ARGREPORT_DEB_ARCH} with podman")
+    COMMENT "Building the image ${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION}-${ARGREPORT_DEB_ARCH} with podman")
 
-# The source release: the committed tree, with its commit's time and id.
+# The source release: the committed tree, with its commit's time and id,
+# named when it is made (a tag may have come since the configuration).
 add_custom_target(dist
     COMMAND "${CMAKE_COMMAND}" -D "SOURCE_DIR=${PROJECT_SOURCE_DIR}"
-        -D "OUTPUT_DIR=${CMAKE_CURRENT_BINARY_DIR}" -D "NAME=${PROJECT_NAME}-${PROJECT_VERSION}"
-        -P "${ARGREPORT_PACKAGING}/dist.cmake"
+        -D "OUTPUT_DIR=${CMAKE_CURRENT_BINARY_DIR}" -P "${ARGREPORT_PACKAGING}/dist.cmake"
     COMMENT "Writing the source tarball of the commit checked out")
 
 # How CPack makes the packages.
@@ -196,7 +240,8 @@ set(CPACK_OUTPUT_FILE_PREFIX "${CMAKE_CURRENT_BINARY_DIR}/packages")
 # release is the dist target's.
 
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
-set(CPACK_RPM_PACKAGE_LICENSE MIT)
+set(CPACK_RPM_PACKAGE_LICENSE "${ARGREPORT_LICENSE}")
+set(CPACK_RPM_PACKAGE_RELEASE "${ARGREPORT_PACKAGE_REVISION}")
 set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_RPM_PACKAGE_RELOCATABLE OFF)
@@ -221,9 +266,8 @@ set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${CPACK_PACKAGE_CONTACT}
 %define _build_id_links none
 %define __os_install_post %{nil}")
 execute_process(
-    COMMAND awk -f "${ARGREPORT_PACKAGING}/rpm-changelog.awk" "${ARGREPORT_PACKAGING}/changelog"
+    COMMAND awk -f "${ARGREPORT_PACKAGING}/rpm-changelog.awk" "${CMAKE_CURRENT_BINARY_DIR}/changelog"
     OUTPUT_FILE "${CPACK_RPM_CHANGELOG_FILE}" COMMAND_ERROR_IS_FATAL ANY)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ARGREPORT_PACKAGING}/changelog")
 
 # The binary tarball and the .deb are made by our own script, from the tree
 # CPack staged: dpkg-deb writes the .deb as Debian's tools do.
@@ -240,3 +284,4 @@ add_custom_target(checksums
     COMMAND "${CMAKE_COMMAND}" -D "DIR=${CPACK_OUTPUT_FILE_PREFIX}"
         -P "${ARGREPORT_PACKAGING}/checksums.cmake"
     COMMENT "Writing packages/SHA256SUMS")
+include("${ARGREPORT_PACKAGING}/sbom.cmake")
