@@ -10,6 +10,7 @@ file(CONFIGURE OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/release.json" @ONLY CONTENT [
   "package_revision": "@ARGREPORT_PACKAGE_REVISION@",
   "image_tag": "@PROJECT_NAME@:@ARGREPORT_IMAGE_VERSION@-@ARGREPORT_DEB_ARCH@",
   "commit": "@ARGREPORT_REVISION@",
+  "tag": "@ARGREPORT_TAGGED@",
   "epoch": "@ARGREPORT_EPOCH@",
   "deb_arch": "@ARGREPORT_DEB_ARCH@",
   "rpm_arch": "@ARGREPORT_RPM_ARCH@",
