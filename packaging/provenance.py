@@ -39,7 +39,9 @@ def sha256_file(path):
 
 def package_of(path):
     """The Debian package that installed path (following symbolic links)."""
-    for candidate in (path, os.path.realpath(path)):
+    real = os.path.realpath(path)
+    # With /bin merged into /usr/bin, dpkg may know a file by its old path.
+    for candidate in (path, real, real.replace("/usr/", "/", 1)):
         out = subprocess.run(["dpkg-query", "-S", candidate], capture_output=True, text=True)
         if out.returncode == 0:
             return out.stdout.split(": ", 1)[0].split(", ")[0]
