@@ -37,7 +37,7 @@ def sha256_file(path):
     return h.hexdigest()
 
 
-def package_of(path):
+def package_of(path, required=True):
     """The Debian package that installed path (following symbolic links)."""
     real = os.path.realpath(path)
     # With /bin merged into /usr/bin, dpkg may know a file by its old path.
@@ -45,7 +45,9 @@ def package_of(path):
         out = subprocess.run(["dpkg-query", "-S", candidate], capture_output=True, text=True)
         if out.returncode == 0:
             return out.stdout.split(": ", 1)[0].split(", ")[0]
-    die(f"no installed package holds {path}")
+    if required:
+        die(f"no installed package holds {path}")
+    return None
 
 
 def descriptor(package):
@@ -58,10 +60,18 @@ def descriptor(package):
 
 
 def tool(command):
+    """The package of a tool the release ran, or, for one installed some
+    other way, its name, first line of --version and digest."""
     found = subprocess.run(["sh", "-c", f'command -v "{command}"'], capture_output=True, text=True)
     if found.returncode != 0:
         return None
-    return package_of(found.stdout.strip())
+    path = found.stdout.strip()
+    package = package_of(path, required=False)
+    if package:
+        return descriptor(package)
+    version = subprocess.run([path, "--version"], capture_output=True, text=True)
+    return {"name": command, "digest": {"sha256": sha256_file(os.path.realpath(path))},
+            "annotations": {"version": (version.stdout or version.stderr).strip().splitlines()[0]}}
 
 
 def main():
@@ -103,14 +113,17 @@ def main():
         packages.add(package_of(ld))
         if b["musl_libdir"]:
             packages.add(package_of(os.path.join(b["musl_libdir"], "libc.a")))
+    tools = []
     for command in ("cmake", "dpkg-deb", "rpmbuild", "podman", "git", "gzip", "tar", "python3"):
         found = tool(command)
-        if found:
-            packages.add(found)
+        if found and found["name"] not in [t["name"] for t in tools]:
+            tools.append(found)
     tarball = next(s for s in subjects if s["name"] == source)
     resolved = [{"name": "source commit", "digest": {"gitCommit": commit}},
                 {"name": source, "digest": tarball["digest"]}]
-    resolved += sorted((descriptor(p) for p in packages), key=lambda d: d["name"])
+    toolchain = [descriptor(p) for p in packages]
+    resolved += sorted(toolchain + [t for t in tools if t["name"] not in
+                                    [d["name"] for d in toolchain]], key=lambda d: d["name"])
 
     statement = {
         "_type": "https://in-toto.io/Statement/v1",
