@@ -17,6 +17,7 @@ import json
 import os
 import subprocess
 import sys
+from urllib.parse import quote
 
 # The build's own type: a URI minted under the project's contact address
 # (RFC 4151), as the project publishes no web address of its own.
@@ -55,7 +56,7 @@ def descriptor(package):
         ["dpkg-query", "-W", "-f=${Package}\t${Version}\t${Architecture}\n", package],
         check=True, capture_output=True, text=True).stdout.splitlines()[0].split("\t")
     name, version, arch = fields
-    return {"name": f"{name}:{arch}", "uri": f"pkg:deb/debian/{name}@{version}?arch={arch}",
+    return {"name": f"{name}:{arch}", "uri": f"pkg:deb/debian/{name}@{quote(version, safe='')}?arch={arch}",
             "annotations": {"version": version}}
 
 
@@ -103,14 +104,15 @@ def main():
     # The toolchain: each build's compiler and linker, and musl, by package.
     packages = set()
     for b in builds:
+        # The driver's package, and the package of the gcc it points to.
         compiler = b["compiler"]
-        packages.add(package_of(compiler))
+        packages.update({package_of(compiler), package_of(os.path.realpath(compiler))})
         ld = subprocess.run([compiler, "-print-prog-name=ld"], check=True, capture_output=True,
                             text=True).stdout.strip()
         if not os.path.isabs(ld):
             ld = subprocess.run(["sh", "-c", f'command -v "{ld}"'], check=True, capture_output=True,
                                 text=True).stdout.strip()
-        packages.add(package_of(ld))
+        packages.update({package_of(ld), package_of(os.path.realpath(ld))})
         if b["musl_libdir"]:
             packages.add(package_of(os.path.join(b["musl_libdir"], "libc.a")))
     tools = []
