@@ -71,7 +71,6 @@ def owner(path):
         out = subprocess.run(["dpkg-query", "-S", real], capture_output=True, text=True)
     if out.returncode != 0:
         die(f"no installed package holds {path}")
-    package = out.stdout.split(":", 1)[0] if out.stdout.count(":") > 1 else out.stdout.split(": ")[0]
     package = out.stdout.split(": ", 1)[0].split(", ")[0]
     fields = dpkg("-W", "-f=${Package}\t${Version}\t${source:Package}\t${source:Version}\t"
                   "${Architecture}\t${Maintainer}\n", package).splitlines()[0].split("\t")
@@ -207,10 +206,12 @@ def main():
     if not any(kind == "src" for kind, *_ in musl_files):
         die(f"{map_path} names no member of musl's libc.a")
 
-    def file_component(ref, label, data, license_expr, package):
-        return {"type": "file", "bom-ref": ref, "name": label, "hashes": hashes(data),
-                "licenses": [{"expression": license_expr}],
-                "properties": [{"name": "argreport:debian-package", "value": package}]}
+    def file_component(ref, label, data, license_expr, pkg):
+        return {"type": "file", "bom-ref": ref, "name": label, "version": pkg["version"],
+                "supplier": {"name": "Debian", "contact": [{"name": pkg["maintainer"]}]},
+                "hashes": hashes(data), "licenses": [{"expression": license_expr}],
+                "properties": [{"name": "argreport:debian-package",
+                                "value": f"{pkg['package']}:{pkg['arch']}"}]}
 
     # musl, with the files of it that were linked.
     libc = os.path.join(musl_dir, "libc.a")
@@ -224,8 +225,7 @@ def main():
         lic = musl_file_license(stanzas, musl_arch, kind, stem)
         licences.add(lic)
         shown = f"libc.a({label})" if kind == "src" else label
-        musl_children.append(file_component(f"{musl_ref}#{shown}", shown, data, lic,
-                                            f"{musl_pkg['package']}:{musl_pkg['arch']}"))
+        musl_children.append(file_component(f"{musl_ref}#{shown}", shown, data, lic, musl_pkg))
     musl_license = " AND ".join(sorted(licences))
     musl = {"type": "library", "bom-ref": musl_ref, "name": "musl", "version": musl_upstream,
             "supplier": {"name": "Debian", "contact": [{"name": musl_pkg["maintainer"]}]},
@@ -247,7 +247,7 @@ def main():
         gcc_pkg = pkg
         shown = f"libgcc.a({label})" if path.endswith(".a") else label
         gcc_children.append(file_component(f"gcc-runtime?arch={arch}#{shown}", shown, data,
-                                           GCC_LICENSE, f"{pkg['package']}:{pkg['arch']}"))
+                                           GCC_LICENSE, pkg))
     if not gcc_pkg:
         die(f"{map_path} names none of gcc's start files")
     gcc_ref = f"gcc-runtime?arch={arch}"
