@@ -77,7 +77,8 @@ for i in "${!arches[@]}"; do
 done
 python3 packaging/provenance.py "$publish" "${presets[@]}" >/dev/null
 
-(cd "$publish" && find . -maxdepth 1 -type f -printf '%f\n' | LC_ALL=C sort | xargs sha256sum >SHA256SUMS)
+(cd "$publish" && find . -maxdepth 1 -type f -printf '%f\n' | LC_ALL=C sort | xargs sha256sum >../SHA256SUMS.new)
+mv build/SHA256SUMS.new "$publish/SHA256SUMS"
 
 if [ -n "${ARGREPORT_SIGNING_KEY:-}" ]; then
     for f in SHA256SUMS "argreport-$name.tar.gz"; do

@@ -15,6 +15,7 @@
 # '+', which becomes '_'; nothing else in a version can be '_'),
 # ARGREPORT_TAGGED (the tag, or empty), ARGREPORT_EPOCH and
 # ARGREPORT_REVISION (the commit's time and id, empty outside git).
+cmake_policy(VERSION 3.25) # run with -P, no project() has set them
 if(NOT SOURCE_DIR)
     if(PROJECT_SOURCE_DIR)
         set(SOURCE_DIR "${PROJECT_SOURCE_DIR}")
