@@ -124,7 +124,8 @@ if(NOT top)
 endif()
 if(CMAKE_MATCH_1 STREQUAL ARGREPORT_VERSION AND CMAKE_MATCH_2 GREATER ARGREPORT_PACKAGE_REVISION)
     message(FATAL_ERROR "packaging/changelog's top entry is ${CMAKE_MATCH_1}-${CMAKE_MATCH_2}, later "
-        "than the revision being built: -DARGREPORT_PACKAGE_REVISION=${CMAKE_MATCH_2}")
+        "than revision ${ARGREPORT_PACKAGE_REVISION}, which is being built: build revision "
+        "${CMAKE_MATCH_2} or later (-DARGREPORT_PACKAGE_REVISION=${CMAKE_MATCH_2})")
 elseif(NOT (CMAKE_MATCH_1 STREQUAL ARGREPORT_VERSION AND CMAKE_MATCH_2 EQUAL ARGREPORT_PACKAGE_REVISION))
     if(ARGREPORT_VERSION STREQUAL CMAKE_MATCH_1)
         set(why "Rebuilt from the source of ${CMAKE_MATCH_1}-${CMAKE_MATCH_2}")
