@@ -27,9 +27,12 @@ refused() { # what, the message expected, clone
 
 # ---- one name, one tree
 git clone -q --no-tags . "$work/snapshot"
+# A commit of another day, late in the evening west of Greenwich: the
+# name takes the commit's date in UTC, not the clock's or the zone's.
+GIT_COMMITTER_DATE="2001-02-03T23:30:00-05:00" \
+    git -C "$work/snapshot" -c user.name=CI -c user.email=ci@invalid commit -q --allow-empty -m "a commit of another day"
 commit=$(git -C "$work/snapshot" rev-parse HEAD)
-day=$(TZ=UTC git -C "$work/snapshot" log -1 --format=%cd --date=format-local:%Y%m%d)
-snapshot="$version+git$day.${commit:0:7}"
+snapshot="$version+git20010204.${commit:0:7}"
 name=$(cd "$work/snapshot" && cmake -P packaging/version.cmake)
 check "an untagged commit is the snapshot $snapshot (it says $name)" test "$name" = "$snapshot"
 dist "$work/snapshot" >/dev/null
