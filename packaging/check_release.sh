@@ -94,7 +94,7 @@ fi
 # ---- the whole release, signed with a throwaway key
 mkdir -m 700 "$GNUPGHOME"
 gpg --batch --quiet --passphrase '' --quick-gen-key 'argreport CI throwaway <ci@invalid>' ed25519 sign never 2>/dev/null
-key=$(gpg --batch --with-colons --list-secret-keys | awk -F: '/^fpr/ { print $10; exit }')
+key=$(gpg --batch --with-colons --list-secret-keys 2>/dev/null | awk -F: '/^fpr/ { print $10; exit }')
 gpg --batch --export "$key" >"$work/signing-key.gpg"
 name=$(cmake -P packaging/version.cmake)
 if ARGREPORT_SIGNING_KEY=$key packaging/release.sh >"$work/release.log" 2>&1; then
