@@ -106,8 +106,8 @@ file(CONFIGURE OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/argreport.zh_CN.1" CONTENT "$
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ARGREPORT_PACKAGING}/zh-breaks.awk")
 # The packages' revision: 1 for a version's first packages, one more for each
 # rebuild of the same source that gives other bytes (a new musl, a new
-# toolchain, a packaging fix), so that its checksums are new names too and
-# apt and dnf upgrade to it.
+# toolchain, a fix to the tools that make the packages), so that its
+# checksums are new names too and apt and dnf upgrade to it.
 set(ARGREPORT_PACKAGE_REVISION 1 CACHE STRING "The packages' revision (Debian's VERSION-N, RPM's Release)")
 if(NOT ARGREPORT_PACKAGE_REVISION MATCHES "^[1-9][0-9]*$")
     message(FATAL_ERROR "ARGREPORT_PACKAGE_REVISION=${ARGREPORT_PACKAGE_REVISION} is not a positive number")
