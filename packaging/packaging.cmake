@@ -283,6 +283,7 @@ include(CPack)
 # After cpack: the artefacts alone in packages/, and their checksums.
 add_custom_target(checksums
     COMMAND "${CMAKE_COMMAND}" -D "DIR=${CPACK_OUTPUT_FILE_PREFIX}"
+        "-DNAMES=${PROJECT_NAME}_${ARGREPORT_PACKAGE_VERSION}_${ARGREPORT_DEB_ARCH}.deb,${PROJECT_NAME}-${ARGREPORT_PACKAGE_VERSION}.${ARGREPORT_RPM_ARCH}.rpm,${ARGREPORT_TARBALL}.tar.gz"
         -P "${ARGREPORT_PACKAGING}/checksums.cmake"
     COMMENT "Writing packages/SHA256SUMS")
 include("${ARGREPORT_PACKAGING}/sbom.cmake")
