@@ -6,7 +6,7 @@
 scratch
 # The image must hold the packaged binary and copyright file.
 logged "cmake --workflow --preset package" cmake --workflow --preset package || finish
-dpkg-deb -x "build/release/packages/argreport_${version}_amd64.deb" "$work/deb"
+dpkg-deb -x "build/release/packages/argreport_${release}-1_amd64.deb" "$work/deb"
 image=argreport:$image_version
 untag() { podman rmi -f "$image" "$image-amd64" >/dev/null 2>&1; }
 

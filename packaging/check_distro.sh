@@ -35,13 +35,13 @@ check "a plain build compiles with the caller's CXXFLAGS" \
     grep -q -- '-O2 -g -DARGREPORT_DISTRIBUTION_FLAG' "$plain/compile_commands.json"
 check "a plain build adds no package note of its own" grep -qx 'ARGREPORT_PACKAGE_NOTE:BOOL=OFF' "$plain/CMakeCache.txt"
 # The release preset, which adds its own note, keeps the caller's instead.
-release=$work/release
-LDFLAGS="-Xlinker --package-metadata=$note" cmake --preset release -B "$release" >"$work/release.log" 2>&1 \
-    && cmake --build "$release" >>"$work/release.log" 2>&1 || { cat "$work/release.log"; fail "the release preset with a note"; }
+preset_tree=$work/release
+LDFLAGS="-Xlinker --package-metadata=$note" cmake --preset release -B "$preset_tree" >"$work/release.log" 2>&1 \
+    && cmake --build "$preset_tree" >>"$work/release.log" 2>&1 || { cat "$work/release.log"; fail "the release preset with a note"; }
 check "the release preset given a note in LDFLAGS carries that note and no other" \
-    test "$(notes "$release/argreport")" = "$note"
-check "the release preset turns the tests off" grep -qx 'BUILD_TESTING:BOOL=OFF' "$release/CMakeCache.txt"
-check "the release preset maps the build's paths" grep -q -- '-ffile-prefix-map=' "$release/compile_commands.json"
+    test "$(notes "$preset_tree/argreport")" = "$note"
+check "the release preset turns the tests off" grep -qx 'BUILD_TESTING:BOOL=OFF' "$preset_tree/CMakeCache.txt"
+check "the release preset maps the build's paths" grep -q -- '-ffile-prefix-map=' "$preset_tree/compile_commands.json"
 
 # --- One clear error each when GoogleTest or musl is missing.
 one_error() { # log, what the message must name...
