@@ -5,9 +5,7 @@
 #   bash .ci/arches.sh [ARCH...]      (Debian's names; all by default)
 . "$(dirname "$0")/lib.sh"
 scratch
-# Their packages must carry the same copyright file as the native ones.
 logged "cmake --workflow --preset release" cmake --workflow --preset release || finish
-copyright=build/release/copyright
 built dev || finish
 started=$SECONDS
 while read -r arch _ qemu machine _ <&3; do
@@ -28,9 +26,9 @@ while read -r arch _ qemu machine _ <&3; do
     logged "ARGREPORT_UNDER_TEST=$bin ctest --preset dev" env ARGREPORT_UNDER_TEST="$PWD/$bin" ctest --preset dev
     out=build/release-$arch/packages
     logged "sha256sum -c $out/SHA256SUMS" bash -c 'cd "$1" && sha256sum -c SHA256SUMS' _ "$out"
-    deb=$out/argreport_${version}_$arch.deb
-    rpm=$(ls "$out"/argreport-"$version"-1.*.rpm)
-    tgz=$out/argreport-$version-linux-$machine.tar.gz
+    deb=$out/argreport_${release}-1_$arch.deb
+    rpm=$(ls "$out"/argreport-"$release"-1.*.rpm)
+    tgz=$out/argreport-$release-linux-$machine.tar.gz
     check "$deb is for $arch" test "$(dpkg-deb -f "$deb" Architecture)" = "$arch"
     check "$deb's Static-Built-Using names musl-dev:$arch" test "$(dpkg-deb -f "$deb" Static-Built-Using)" \
         = "musl (= $(dpkg-query -W -f='${source:Version}' "musl-dev:$arch"))"
@@ -43,7 +41,7 @@ while read -r arch _ qemu machine _ <&3; do
     tar -xzf "$tgz" -C "$work/$arch/tgz" --strip-components=1 || fail "$tgz unpacks"
     elf_machine=$(readelf -hW "$bin" | sed -n 's/ *Machine: *//p')
     for tree in "$work/$arch/deb/usr" "$work/$arch/rpm/usr" "$work/$arch/tgz"; do
-        check "$tree has the native build's copyright file" cmp "$copyright" "$tree/share/doc/argreport/copyright"
+        check "$tree has its build's copyright file" cmp "build/release-$arch/copyright" "$tree/share/doc/argreport/copyright"
         has_note "$tree/bin/argreport" "$machine"
         stripped "$tree/bin/argreport"
         check "$tree/bin/argreport is the $arch binary" \

@@ -6,8 +6,8 @@
 scratch
 # The image must hold the packaged binary and copyright file.
 logged "cmake --workflow --preset package" cmake --workflow --preset package || finish
-dpkg-deb -x "build/release/packages/argreport_${version}_amd64.deb" "$work/deb"
-image=argreport:$version
+dpkg-deb -x "build/release/packages/argreport_${release}-1_amd64.deb" "$work/deb"
+image=argreport:$image_version
 untag() { podman rmi -f "$image" "$image-amd64" >/dev/null 2>&1; }
 
 logged "the image builds" cmake --build build/release --target image || finish
@@ -21,7 +21,7 @@ check "the image runs as 65534:65534" test "$(podman image inspect --format '{{.
 labels=$(podman image inspect --format '{{range $k, $v := .Config.Labels}}{{$k}}={{$v}}
 {{end}}' "$image")
 created=$(TZ=UTC date -d "@$(git log -1 --format=%ct)" +%Y-%m-%dT%H:%M:%SZ)
-for label in licenses=MIT "version=$version" title=argreport "revision=$(git rev-parse HEAD)" \
+for label in licenses=MIT "version=$release" title=argreport "revision=$(git rev-parse HEAD)" \
              "created=$created" "description=Show the argument vector a program receives, byte for byte"; do
     check "the image's label $label" grep -qxF "org.opencontainers.image.$label" <<<"$labels"
 done
@@ -38,7 +38,8 @@ has_note "$work/image-argreport"
 check "podman run $image 42 x" test "$(podman run --rm "${podman_run_opts[@]}" "$image" 42 x)" = "$(road_report /argreport)"
 
 # The README's orchestrator recipe, as written there.
-awk '/^    apiVersion: v1$/, /^$/' README.md | sed 's/^    //' >"$work/pod.yaml"
+# The README names a release's tag; a snapshot's image has its own.
+awk '/^    apiVersion: v1$/, /^$/' README.md | sed "s/^    //; s/argreport:$version\$/argreport:$image_version/" >"$work/pod.yaml"
 expected_log=$(awk 'f && (/^    \$/ || /^$/) { exit } f { sub(/^    /, ""); print } /^    \$ podman logs argreport-demo-app$/ { f = 1 }' README.md)
 podman_conf "$work/containers.conf"
 if (cd "$work" && CONTAINERS_CONF=$work/containers.conf podman kube play pod.yaml >/dev/null); then
@@ -60,13 +61,13 @@ fi
 untag
 
 # Every architecture's image, and their list.
-list=localhost/argreport:$version
+list=localhost/argreport:$image_version
 mapfile -t arches < <(all_targets | cut -d' ' -f1)
 # Each OCI platform's architecture, as the list names it: arm for linux/arm/v7.
 platforms=$(all_targets | cut -d' ' -f5 | cut -d/ -f2 | tr '\n' ' ')
 remove_all() {
     podman manifest rm "$list" >/dev/null 2>&1
-    for arch in "${arches[@]}"; do podman rmi -f "localhost/argreport:$version-$arch" >/dev/null 2>&1; done
+    for arch in "${arches[@]}"; do podman rmi -f "localhost/argreport:$image_version-$arch" >/dev/null 2>&1; done
     podman manifest rm localhost/argreport:latest >/dev/null 2>&1
     podman rmi -f argreport:latest >/dev/null 2>&1
 }
@@ -78,7 +79,7 @@ check "localhost/argreport:latest is the manifest list" test "$(podman manifest 
 # Each entry carries its image's annotations; no image names a base image
 # or the builder's version.
 for arch in "${arches[@]}"; do
-    img=localhost/argreport:$version-$arch
+    img=localhost/argreport:$image_version-$arch
     check "$img names no base image and no builder's version" test -z \
         "$(podman image inspect --format '{{index .Annotations "org.opencontainers.image.base.digest"}}{{index .Labels "io.buildah.version"}}' "$img")"
     digest=$(podman image inspect --format '{{.Digest}}' "$img")

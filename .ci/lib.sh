@@ -16,6 +16,10 @@ finish() {
     [ "$failures" = 0 ] || { echo "$failures check(s) failed"; exit 1; }
 }
 version=$(sed -n 's/^project(argreport VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+# What the artefacts are named: the version on its tag, a snapshot elsewhere;
+# an image tag holds a snapshot's '+' as '_'.
+release=$(cmake -P packaging/version.cmake)
+image_version=${release//+/_}
 
 # As check, but the command's output is shown when it fails, and its status
 # returned: `logged ... || finish` ends a part that cannot go on without it.
@@ -65,10 +69,10 @@ road() { # program[, wrapper...]
 }
 # The package note of the binary in $1 names this build.
 has_note() { # file[, architecture as uname -m names it]
-    if readelf -nW "$1" | grep -qF "{\"type\":\"upstream\",\"name\":\"argreport\",\"version\":\"$version\",\"architecture\":\"${2:-x86_64}\"}"; then
-        ok "$1 carries the package note for $version on ${2:-x86_64}"
+    if readelf -nW "$1" | grep -qF "{\"type\":\"upstream\",\"name\":\"argreport\",\"version\":\"$release\",\"architecture\":\"${2:-x86_64}\"}"; then
+        ok "$1 carries the package note for $release on ${2:-x86_64}"
     else
-        fail "$1 lacks the package note for $version on ${2:-x86_64}"
+        fail "$1 lacks the package note for $release on ${2:-x86_64}"
     fi
 }
 stripped() { check "$1 is stripped" bash -c '! readelf -SW "$1" | grep -qE "\.symtab|\.debug|\.comment"' _ "$1"; }

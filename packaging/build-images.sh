@@ -9,7 +9,10 @@
 #   packaging/build-images.sh [ARCH...]     (Debian's names; all by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-version=$(sed -n 's/^project(argreport VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+# The release's name (see packaging/version.cmake), with a snapshot's '+',
+# which a tag cannot hold, as '_'.
+version=$(cmake -P packaging/version.cmake)
+version=${version//+/_}
 targets=("$@")
 # All the targets of cmake/musl.cmake's table by default.
 [ ${#targets[@]} -gt 0 ] || mapfile -t targets < <(sed -n 's/^ *"\([^|]*\)|.*/\1/p' cmake/musl.cmake)

@@ -35,13 +35,13 @@ check "a plain build compiles with the caller's CXXFLAGS" \
     grep -q -- '-O2 -g -DARGREPORT_DISTRIBUTION_FLAG' "$plain/compile_commands.json"
 check "a plain build adds no package note of its own" grep -qx 'ARGREPORT_PACKAGE_NOTE:BOOL=OFF' "$plain/CMakeCache.txt"
 # The release preset, which adds its own note, keeps the caller's instead.
-release=$work/release
-LDFLAGS="-Xlinker --package-metadata=$note" cmake --preset release -B "$release" >"$work/release.log" 2>&1 \
-    && cmake --build "$release" >>"$work/release.log" 2>&1 || { cat "$work/release.log"; fail "the release preset with a note"; }
+preset_tree=$work/release
+LDFLAGS="-Xlinker --package-metadata=$note" cmake --preset release -B "$preset_tree" >"$work/release.log" 2>&1 \
+    && cmake --build "$preset_tree" >>"$work/release.log" 2>&1 || { cat "$work/release.log"; fail "the release preset with a note"; }
 check "the release preset given a note in LDFLAGS carries that note and no other" \
-    test "$(notes "$release/argreport")" = "$note"
-check "the release preset turns the tests off" grep -qx 'BUILD_TESTING:BOOL=OFF' "$release/CMakeCache.txt"
-check "the release preset maps the build's paths" grep -q -- '-ffile-prefix-map=' "$release/compile_commands.json"
+    test "$(notes "$preset_tree/argreport")" = "$note"
+check "the release preset turns the tests off" grep -qx 'BUILD_TESTING:BOOL=OFF' "$preset_tree/CMakeCache.txt"
+check "the release preset maps the build's paths" grep -q -- '-ffile-prefix-map=' "$preset_tree/compile_commands.json"
 
 # --- One clear error each when GoogleTest or musl is missing.
 one_error() { # log, what the message must name...
@@ -63,9 +63,9 @@ check "without musl, the release preset stops with one error naming musl-dev" \
 # binaries stripped, as the split of their debugging information does there.
 cmake --workflow --preset dist >"$work/dist.log" 2>&1 || { cat "$work/dist.log"; fail "the dist workflow"; }
 cmake --workflow --preset package >"$work/package.log" 2>&1 || { cat "$work/package.log"; fail "the package workflow"; }
-upstream=build/release/packages/argreport-$version-1.$(uname -m).rpm
-tarball=build/dist/argreport-$version.tar.gz
-srpm=build/dist/argreport-$version-1.src.rpm
+upstream=build/release/packages/argreport-$release-1.$(uname -m).rpm
+tarball=build/dist/argreport-$release.tar.gz
+srpm=build/dist/argreport-$release-1.src.rpm
 cat >"$work/fedora.macros" <<'EOF'
 %dist %{nil}
 %_vpath_srcdir .
@@ -96,12 +96,12 @@ ran_tests() { # log, the line that starts the step
 }
 check "its %check ran the tests, and all passed" ran_tests "$work/rpmbuild.log" 'Executing(%check)'
 check "its build added no -ffile-prefix-map" bash -c '! grep -q -- -ffile-prefix-map "$1"' _ "$work/rpmbuild.log"
-rpm=$work/rpmbuild/RPMS/$(uname -m)/argreport-$version-1.$(uname -m).rpm
+rpm=$work/rpmbuild/RPMS/$(uname -m)/argreport-$release-1.$(uname -m).rpm
 rpm2cpio "$rpm" 2>/dev/null | (mkdir "$work/spec-rpm" && cd "$work/spec-rpm" && cpio -idm --quiet 2>/dev/null)
 check "its binary is built with the distribution's flags: linked dynamically, with Fedora's note" \
     bash -c 'readelf -lW "$1" | grep -q INTERP &&
         [ "$(readelf -nW "$1" | sed -n "s/.*Packaging Metadata: //p")" = "$2" ]' _ "$work/spec-rpm/usr/bin/argreport" \
-    "{\"type\":\"rpm\",\"name\":\"argreport\",\"version\":\"$version-1\",\"architecture\":\"$(uname -m)\"}"
+    "{\"type\":\"rpm\",\"name\":\"argreport\",\"version\":\"$release-1\",\"architecture\":\"$(uname -m)\"}"
 check "its RPM declares the copyright file %license" test "$(rpm -qpL "$rpm" 2>/dev/null)" = /usr/share/doc/argreport/copyright
 check "its %changelog is packaging/changelog's" \
     cmp <(rpm -qp --changelog "$rpm" 2>/dev/null) <(rpm -qp --changelog "$upstream" 2>/dev/null)
@@ -119,12 +119,12 @@ fi
 # nowhere else, and dpkg-buildpackage on the tarball.
 deb=$work/deb
 mkdir -p "$deb"
-cp "$tarball" "$deb/argreport_$version.orig.tar.gz"
+cp "$tarball" "$deb/argreport_$release.orig.tar.gz"
 tar -xzf "$tarball" -C "$deb"
-src=$deb/argreport-$version
+src=$deb/argreport-$release
 mkdir -p "$src/debian/source"
 echo '3.0 (quilt)' >"$src/debian/source/format"
-sed "1s/($version)/($version-1)/" packaging/changelog >"$src/debian/changelog"
+sed "1s/($version-[0-9]*)/($release-1)/" packaging/changelog >"$src/debian/changelog"
 cp packaging/copyright "$src/debian/copyright"
 cat >"$src/debian/control" <<'EOF'
 Source: argreport

@@ -16,8 +16,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 unset SOURCE_DATE_EPOCH
-version=$(sed -n 's/^project(argreport VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-artefacts=(argreport packages/SHA256SUMS "packages/argreport_${version}_amd64.deb"
+version=$(cmake -P packaging/version.cmake)
+artefacts=(argreport packages/SHA256SUMS "packages/argreport_${version}-1_amd64.deb"
            "packages/argreport-${version}-1.x86_64.rpm"
            "packages/argreport-${version}-linux-x86_64.tar.gz")
 for f in "${artefacts[@]}"; do

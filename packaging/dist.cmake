@@ -1,36 +1,41 @@
-# The source release: the committed tree as OUTPUT_DIR/NAME.tar.gz, with a
-# SHA256SUMS beside it. git archive writes the members in a fixed order,
-# owned by root, with the commit's time; gzip -n adds no name or time of its
-# own. The tarball also carries packaging/source-release.cmake, the commit's
-# time and id, so that a build from it, outside git, gives the same bytes.
-execute_process(COMMAND git log -1 --format=%ct%n%H
-    WORKING_DIRECTORY "${SOURCE_DIR}" OUTPUT_VARIABLE commit RESULT_VARIABLE failed
-    OUTPUT_STRIP_TRAILING_WHITESPACE)
-if(failed)
+# The source release: the committed tree as OUTPUT_DIR/argreport-NAME.tar.gz,
+# with a SHA256SUMS beside it, NAME being the release's version on its tag
+# and a snapshot's name elsewhere (see version.cmake). git archive writes
+# the members in a fixed order, owned by root, with the commit's time; gzip
+# -n adds no name or time of its own. The tarball also carries
+# packaging/source-release.cmake, the commit's name, time and id, so that a
+# build from it, outside git, gives the same bytes.
+include("${CMAKE_CURRENT_LIST_DIR}/version.cmake")
+if(NOT ARGREPORT_REVISION)
     message(FATAL_ERROR "a source release is made from a git checkout")
 endif()
-string(REPLACE "\n" ";" commit "${commit}")
-list(GET commit 0 epoch)
-list(GET commit 1 revision)
+set(NAME "argreport-${ARGREPORT_VERSION}")
 execute_process(COMMAND git status --porcelain --untracked-files=no
     WORKING_DIRECTORY "${SOURCE_DIR}" OUTPUT_VARIABLE changed)
 if(changed)
     message(WARNING "uncommitted changes are not in the source release")
 endif()
 set(record "# The commit this source release was made from, for builds outside git.
-set(ARGREPORT_EPOCH ${epoch})
-set(ARGREPORT_REVISION ${revision})
+set(ARGREPORT_VERSION ${ARGREPORT_VERSION})
+set(ARGREPORT_TAGGED ${ARGREPORT_TAGGED})
+set(ARGREPORT_EPOCH ${ARGREPORT_EPOCH})
+set(ARGREPORT_REVISION ${ARGREPORT_REVISION})
 ")
 # The spec, found there by rpmbuild -ta, carries the version and the
 # changelog of packaging/changelog.
+set(VERSION "${ARGREPORT_VERSION}")
 file(READ "${SOURCE_DIR}/packaging/argreport.spec.in" spec)
 string(CONFIGURE "${spec}" spec @ONLY)
 execute_process(COMMAND awk -f "${SOURCE_DIR}/packaging/rpm-changelog.awk" "${SOURCE_DIR}/packaging/changelog"
     OUTPUT_VARIABLE changelog COMMAND_ERROR_IS_FATAL ANY)
 string(APPEND spec "${changelog}")
 file(MAKE_DIRECTORY "${OUTPUT_DIR}")
+# The builder's git configuration must not reach the bytes: tar.umask sets
+# the members' modes, core.autocrlf and a global attributes file could
+# change their contents.
 execute_process(
-    COMMAND git archive --format=tar "--prefix=${NAME}/"
+    COMMAND git -c tar.umask=0022 -c core.autocrlf=false -c core.eol=lf
+        -c core.attributesFile=/dev/null archive --format=tar "--prefix=${NAME}/"
         "--add-virtual-file=${NAME}/packaging/source-release.cmake:${record}"
         "--add-virtual-file=${NAME}/packaging/argreport.spec:${spec}" HEAD
     COMMAND gzip -9n
@@ -56,7 +61,7 @@ if(RPMBUILD AND FLOCK)
                 --define "source_date_epoch_from_changelog 0" "$1/${2##*/}"
             mv "$1"/*.src.rpm "$5/"
             rm -rf "$1"]]
-            sh "${fixed}" "${OUTPUT_DIR}/${NAME}.tar.gz" "${epoch}" "${RPMBUILD}" "${OUTPUT_DIR}"
+            sh "${fixed}" "${OUTPUT_DIR}/${NAME}.tar.gz" "${ARGREPORT_EPOCH}" "${RPMBUILD}" "${OUTPUT_DIR}"
         OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
     file(GLOB srpm RELATIVE "${OUTPUT_DIR}" "${OUTPUT_DIR}/*.src.rpm")
 else()

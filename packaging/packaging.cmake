@@ -5,27 +5,10 @@ include(GNUInstallDirs)
 set(ARGREPORT_PACKAGING "${CMAKE_CURRENT_LIST_DIR}")
 
 # Every timestamp in an artefact is the commit's, so that no artefact records
-# when it was built. SOURCE_DATE_EPOCH wins; a source tarball carries its
-# commit's time and id (written by the dist target); a git checkout of this
-# project gives them; an exported tree without either falls back to the time
-# of the first release.
-set(ARGREPORT_REVISION "")
-if(EXISTS "${ARGREPORT_PACKAGING}/source-release.cmake")
-    include("${ARGREPORT_PACKAGING}/source-release.cmake")
-else()
-    execute_process(COMMAND git rev-parse --show-toplevel
-        WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
-        OUTPUT_VARIABLE toplevel OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-    # Only this project's own checkout: not one it was unpacked into.
-    if(toplevel AND toplevel STREQUAL PROJECT_SOURCE_DIR)
-        execute_process(COMMAND git log -1 --format=%ct
-            WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
-            OUTPUT_VARIABLE ARGREPORT_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE)
-        execute_process(COMMAND git rev-parse HEAD
-            WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
-            OUTPUT_VARIABLE ARGREPORT_REVISION OUTPUT_STRIP_TRAILING_WHITESPACE)
-    endif()
-endif()
+# when it was built. SOURCE_DATE_EPOCH wins; otherwise version.cmake has
+# taken the commit's time and id from git, or from the record a source
+# tarball carries (written by the dist target); an exported tree without
+# either falls back to the time of the first release.
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
     set(ARGREPORT_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
 endif()
@@ -100,6 +83,17 @@ if(ARGREPORT_MUSL_LIBDIR AND ARGREPORT_LINK_OPTIONS)
     string(REGEX REPLACE "\n+$" "\n" musl_notice "${musl_notice}")
     string(APPEND copyright "\n${musl_notice}")
 endif()
+# The binary's licence as a whole, in SPDX's terms: ours, and the licences of
+# the parts of musl it holds that ask for something (musl's start files are
+# in the public domain). On armhf that is musl's memcpy, from Android, under
+# BSD-2-Clause. The SBOM, made from the link map, stops packaging/release.sh
+# if the binary holds anything else.
+set(ARGREPORT_LICENSE MIT)
+if(ARGREPORT_LINK_OPTIONS AND ARGREPORT_DEB_ARCH STREQUAL "armhf")
+    set(ARGREPORT_LICENSE "MIT AND BSD-2-Clause")
+endif()
+string(REGEX REPLACE "(\nUpstream-Contact: [^\n]*\n)"
+    "\\1Comment: The binary is under ${ARGREPORT_LICENSE} (an SPDX expression).\n" copyright "${copyright}")
 file(CONFIGURE OUTPUT "${ARGREPORT_COPYRIGHT}" CONTENT "${copyright}")
 
 # The man pages, English and Simplified Chinese, carry the version and the
@@ -116,8 +110,58 @@ execute_process(
     OUTPUT_VARIABLE page COMMAND_ERROR_IS_FATAL ANY)
 file(CONFIGURE OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/argreport.zh_CN.1" CONTENT "${page}" @ONLY)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ARGREPORT_PACKAGING}/zh-breaks.awk")
+# The packages' revision: 1 for a version's first packages, one more for each
+# rebuild of the same source that gives other bytes (a new musl, a new
+# toolchain, a fix to the tools that make the packages), so that its
+# checksums are new names too and apt and dnf upgrade to it.
+set(ARGREPORT_PACKAGE_REVISION 1 CACHE STRING "The packages' revision (Debian's VERSION-N, RPM's Release)")
+if(NOT ARGREPORT_PACKAGE_REVISION MATCHES "^[1-9][0-9]*$")
+    message(FATAL_ERROR "ARGREPORT_PACKAGE_REVISION=${ARGREPORT_PACKAGE_REVISION} is not a positive number")
+endif()
+set(ARGREPORT_PACKAGE_VERSION "${ARGREPORT_VERSION}-${ARGREPORT_PACKAGE_REVISION}")
+# The changelog the packages carry starts with their own version: the
+# project's, when its top entry is this revision of this version; else with
+# an entry for the snapshot or the rebuild, ahead of the project's.
+file(READ "${ARGREPORT_PACKAGING}/changelog" changelog)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ARGREPORT_PACKAGING}/changelog")
+string(REGEX MATCH "^argreport \\(([^)-]+)-([0-9]+)\\)" top "${changelog}")
+if(NOT top)
+    message(FATAL_ERROR "packaging/changelog does not start with an entry \"argreport (VERSION-N) ...\"")
+endif()
+if(CMAKE_MATCH_1 STREQUAL ARGREPORT_VERSION AND CMAKE_MATCH_2 GREATER ARGREPORT_PACKAGE_REVISION)
+    message(FATAL_ERROR "packaging/changelog's top entry is ${CMAKE_MATCH_1}-${CMAKE_MATCH_2}, later "
+        "than revision ${ARGREPORT_PACKAGE_REVISION}, which is being built: build revision "
+        "${CMAKE_MATCH_2} or later (-DARGREPORT_PACKAGE_REVISION=${CMAKE_MATCH_2})")
+elseif(NOT (CMAKE_MATCH_1 STREQUAL ARGREPORT_VERSION AND CMAKE_MATCH_2 EQUAL ARGREPORT_PACKAGE_REVISION))
+    if(ARGREPORT_VERSION STREQUAL CMAKE_MATCH_1)
+        set(why "Rebuilt from the source of ${CMAKE_MATCH_1}-${CMAKE_MATCH_2}")
+        set(distribution unstable)
+    else()
+        set(why "Snapshot of commit ${ARGREPORT_REVISION}, not a release")
+        set(distribution UNRELEASED)
+    endif()
+    if(ARGREPORT_STATIC_BUILT_USING)
+        string(APPEND why ".\n  * Linked statically with ${ARGREPORT_STATIC_BUILT_USING}")
+    endif()
+    set(caller_epoch "$ENV{SOURCE_DATE_EPOCH}")
+    set(ENV{SOURCE_DATE_EPOCH} "${ARGREPORT_EPOCH}")
+    string(TIMESTAMP when "%a, %d %b %Y %H:%M:%S +0000" UTC)
+    set(ENV{SOURCE_DATE_EPOCH} "${caller_epoch}")
+    if(NOT caller_epoch)
+        unset(ENV{SOURCE_DATE_EPOCH})
+    endif()
+    set(changelog "argreport (${ARGREPORT_PACKAGE_VERSION}) ${distribution}; urgency=medium
+
+  * ${why}.
+
+ -- The argreport developers <maintainers@users.noreply.c-seed-8142300e.example>  ${when}
+
+${changelog}")
+endif()
+file(CONFIGURE OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/changelog" CONTENT "${changelog}")
+
 foreach(doc "${CMAKE_CURRENT_BINARY_DIR}/argreport.1" "${CMAKE_CURRENT_BINARY_DIR}/argreport.zh_CN.1"
-        "${ARGREPORT_PACKAGING}/changelog")
+        "${CMAKE_CURRENT_BINARY_DIR}/changelog")
     get_filename_component(name "${doc}" NAME)
     add_custom_command(OUTPUT "${name}.gz"
         COMMAND gzip -9n < "${doc}" > "${name}.gz"
@@ -156,7 +200,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "xargs, find -exec, a service manager or a container runtime split a\n"
     "command line.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
-set(ARGREPORT_TARBALL ${PROJECT_NAME}-${PROJECT_VERSION}-linux-${ARGREPORT_ARCH})
+set(CPACK_PACKAGE_VERSION "${ARGREPORT_VERSION}")
+set(ARGREPORT_TARBALL ${PROJECT_NAME}-${ARGREPORT_VERSION}-linux-${ARGREPORT_ARCH})
 
 # The container image's context: the stripped binary and the copyright file,
 # beside a Containerfile that carries the version, the commit and its time.
@@ -171,15 +216,16 @@ add_custom_target(image_context DEPENDS "${ARGREPORT_IMAGE_DIR}/argreport"
     "${ARGREPORT_IMAGE_DIR}/copyright")
 # Tagged with the version and the architecture; a native build is also the
 # version's, until packaging/build-images.sh gives that name, and latest, to
-# the manifest list over every architecture's image. A list already holding
+# the manifest list over every architecture's image. A tag cannot hold a
+# snapshot's '+', which becomes '_'. A list already holding
 # the name is removed first, or the build would leave it behind unnamed.
-set(image_options -t ${PROJECT_NAME}:${PROJECT_VERSION}-${ARGREPORT_DEB_ARCH})
+set(image_options -t ${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION}-${ARGREPORT_DEB_ARCH})
 set(image_list_cleanup "")
 if(NOT CMAKE_CROSSCOMPILING)
-    list(APPEND image_options -t ${PROJECT_NAME}:${PROJECT_VERSION})
+    list(APPEND image_options -t ${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION})
     set(image_list_cleanup COMMAND sh -c
         "! podman manifest exists \"$1\" || podman manifest rm \"$1\" >/dev/null"
-        sh localhost/${PROJECT_NAME}:${PROJECT_VERSION})
+        sh localhost/${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION})
 endif()
 if(ARGREPORT_OCI_PLATFORM)
     list(APPEND image_options --platform ${ARGREPORT_OCI_PLATFORM})
@@ -192,10 +238,10 @@ endif()
 set(image_annotations
     "org.opencontainers.image.title=${PROJECT_NAME}"
     "org.opencontainers.image.description=${CPACK_PACKAGE_DESCRIPTION_SUMMARY}"
-    "org.opencontainers.image.version=${PROJECT_VERSION}"
+    "org.opencontainers.image.version=${ARGREPORT_VERSION}"
     "org.opencontainers.image.revision=${ARGREPORT_REVISION}"
     "org.opencontainers.image.created=${ARGREPORT_CREATED}"
-    "org.opencontainers.image.licenses=MIT")
+    "org.opencontainers.image.licenses=${ARGREPORT_LICENSE}")
 list(JOIN image_annotations "\n" annotations)
 file(CONFIGURE OUTPUT "${ARGREPORT_IMAGE_DIR}/annotations" CONTENT "${annotations}\n")
 foreach(annotation IN LISTS image_annotations)
@@ -206,15 +252,15 @@ add_custom_target(image
     COMMAND podman build --quiet --no-cache --layers=false --identity-label=false
         --timestamp ${ARGREPORT_EPOCH} ${image_options} "${ARGREPORT_IMAGE_DIR}"
     DEPENDS image_context
-    COMMENT "Building the image ${PROJECT_NAME}:${PROJECT_VERSION}-${ARGREPORT_DEB_ARCH} with podman"
+    COMMENT "Building the image ${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION}-${ARGREPORT_DEB_ARCH} with podman"
     VERBATIM)
 
-# The source release: the committed tree, with its commit's time and id.
+# The source release: the committed tree, with its commit's time and id,
+# named when it is made (a tag may have come since the configuration).
 add_custom_target(dist
     COMMAND "${CMAKE_COMMAND}" -D "SOURCE_DIR=${PROJECT_SOURCE_DIR}"
-        -D "OUTPUT_DIR=${CMAKE_CURRENT_BINARY_DIR}" -D "NAME=${PROJECT_NAME}-${PROJECT_VERSION}"
-        -D "VERSION=${PROJECT_VERSION}"
-        -P "${ARGREPORT_PACKAGING}/dist.cmake"
+        -D "OUTPUT_DIR=${CMAKE_CURRENT_BINARY_DIR}"
+        -D "RELEASE=${ARGREPORT_PACKAGE_REVISION}" -P "${ARGREPORT_PACKAGING}/dist.cmake"
     COMMENT "Writing the source tarball of the commit checked out")
 
 # How CPack makes the packages.
@@ -228,7 +274,8 @@ set(CPACK_OUTPUT_FILE_PREFIX "${CMAKE_CURRENT_BINARY_DIR}/packages")
 # release is the dist target's.
 
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
-set(CPACK_RPM_PACKAGE_LICENSE MIT)
+set(CPACK_RPM_PACKAGE_LICENSE "${ARGREPORT_LICENSE}")
+set(CPACK_RPM_PACKAGE_RELEASE "${ARGREPORT_PACKAGE_REVISION}")
 set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 # Installed where the files say, not wherever rpm --prefix says: CPack makes
@@ -263,9 +310,8 @@ set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${CPACK_PACKAGE_CONTACT}
 %define _build_id_links none
 %define __os_install_post %{nil}")
 execute_process(
-    COMMAND awk -f "${ARGREPORT_PACKAGING}/rpm-changelog.awk" "${ARGREPORT_PACKAGING}/changelog"
+    COMMAND awk -f "${ARGREPORT_PACKAGING}/rpm-changelog.awk" "${CMAKE_CURRENT_BINARY_DIR}/changelog"
     OUTPUT_FILE "${CPACK_RPM_CHANGELOG_FILE}" COMMAND_ERROR_IS_FATAL ANY)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ARGREPORT_PACKAGING}/changelog")
 
 # The binary tarball and the .deb are made by our own script, from the tree
 # CPack staged: dpkg-deb writes the .deb as Debian's tools do.
@@ -280,5 +326,7 @@ include(CPack)
 # After cpack: the artefacts alone in packages/, and their checksums.
 add_custom_target(checksums
     COMMAND "${CMAKE_COMMAND}" -D "DIR=${CPACK_OUTPUT_FILE_PREFIX}"
+        "-DNAMES=${PROJECT_NAME}_${ARGREPORT_PACKAGE_VERSION}_${ARGREPORT_DEB_ARCH}.deb,${PROJECT_NAME}-${ARGREPORT_PACKAGE_VERSION}.${ARGREPORT_RPM_ARCH}.rpm,${ARGREPORT_TARBALL}.tar.gz"
         -P "${ARGREPORT_PACKAGING}/checksums.cmake"
     COMMENT "Writing packages/SHA256SUMS")
+include("${ARGREPORT_PACKAGING}/sbom.cmake")

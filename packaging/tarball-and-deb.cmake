@@ -33,6 +33,10 @@ set(name "${CPACK_PACKAGE_NAME}")
 file(REMOVE_RECURSE "${root}")
 file(MAKE_DIRECTORY "${root}/DEBIAN")
 file(COPY "${tree}/" DESTINATION "${root}/usr")
+# With a revision in its version the package is not Debian-native, and its
+# changelog, which carries that revision, is Debian's.
+file(RENAME "${root}/usr/share/doc/${CPACK_PACKAGE_NAME}/changelog.gz"
+    "${root}/usr/share/doc/${CPACK_PACKAGE_NAME}/changelog.Debian.gz")
 set(depends "")
 if(ARGREPORT_STATIC)
     file(MAKE_DIRECTORY "${root}/usr/share/lintian/overrides")
@@ -72,7 +76,7 @@ if(ARGREPORT_STATIC_BUILT_USING)
     set(static_built_using "Static-Built-Using: ${ARGREPORT_STATIC_BUILT_USING}\n")
 endif()
 file(WRITE "${root}/DEBIAN/control" "Package: ${name}
-Version: ${CPACK_PACKAGE_VERSION}
+Version: ${ARGREPORT_PACKAGE_VERSION}
 Architecture: ${ARGREPORT_DEB_ARCH}
 Maintainer: ${CPACK_PACKAGE_CONTACT}
 Installed-Size: ${kib}
@@ -84,7 +88,7 @@ ${long}
 file(WRITE "${root}/DEBIAN/md5sums" "${md5sums}")
 run(chmod 0644 "${root}/DEBIAN/control" "${root}/DEBIAN/md5sums")
 run(find "${root}" -exec touch -h -d "@${epoch}" {} +)
-set(deb "${CPACK_PACKAGE_DIRECTORY}/${name}_${CPACK_PACKAGE_VERSION}_${ARGREPORT_DEB_ARCH}.deb")
+set(deb "${CPACK_PACKAGE_DIRECTORY}/${name}_${ARGREPORT_PACKAGE_VERSION}_${ARGREPORT_DEB_ARCH}.deb")
 execute_process(COMMAND dpkg-deb --root-owner-group -Zxz --build "${root}" "${deb}"
     OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 

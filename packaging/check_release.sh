@@ -1,0 +1,207 @@
+#!/usr/bin/env bash
+# The release a downstream can verify: one name for one tree, the package
+# revision, and packaging/release.sh's signatures, SBOMs and provenance.
+# Tags are only ever made in temporary clones, and the signing key is a
+# throwaway one in a temporary GNUPGHOME. Needs gpg, gpgv, npm (the SBOMs
+# are validated with the CycloneDX project's library, installed as pinned
+# by packaging/sbom/package-lock.json into build/sbom-check), podman, and
+# what the release builds need.
+#   packaging/check_release.sh
+. "$(dirname "$0")/../.ci/lib.sh"
+work=$(mktemp -d)
+export GNUPGHOME=$work/gnupg
+trap 'rm -rf "$work"' EXIT
+unset SOURCE_DATE_EPOCH
+arches=(amd64 arm64 armhf i386 ppc64el s390x)
+dist() { # clone: its dist workflow's output, and whether it succeeded
+    (cd "$1" && cmake --workflow --preset dist 2>&1)
+}
+refused() { # what, the message expected, clone
+    local out
+    if out=$(dist "$3"); then
+        fail "$1 did not stop dist"
+    else # cmake wraps its messages
+        check "$1 stops dist, saying: $2" grep -qF "$2" <<<"$(tr -s ' \n' '  ' <<<"$out")"
+    fi
+}
+
+# ---- one name, one tree
+git clone -q --no-tags . "$work/snapshot"
+# A commit of another day, late in the evening west of Greenwich: the
+# name takes the commit's date in UTC, not the clock's or the zone's.
+GIT_COMMITTER_DATE="2001-02-03T23:30:00-05:00" \
+    git -C "$work/snapshot" -c user.name=CI -c user.email=ci@invalid commit -q --allow-empty -m "a commit of another day"
+commit=$(git -C "$work/snapshot" rev-parse HEAD)
+snapshot="$version+git20010204.${commit:0:7}"
+name=$(cd "$work/snapshot" && cmake -P packaging/version.cmake)
+check "an untagged commit is the snapshot $snapshot (it says $name)" test "$name" = "$snapshot"
+dist "$work/snapshot" >/dev/null
+check "dist on it writes argreport-$snapshot.tar.gz" test -f "$work/snapshot/build/dist/argreport-$snapshot.tar.gz"
+check "Debian sorts $snapshot-1 after $version-1" dpkg --compare-versions "$snapshot-1" gt "$version-1"
+check "RPM sorts $snapshot after $version" \
+    test "$(rpm --eval "%{lua: print(rpm.vercmp('$snapshot', '$version'))}")" = 1
+check "the snapshot's tarball records its name for builds outside git" \
+    grep -qx "set(ARGREPORT_VERSION $snapshot)" <(tar -xzOf "$work/snapshot/build/dist/argreport-$snapshot.tar.gz" \
+        "argreport-$snapshot/packaging/source-release.cmake")
+
+git clone -q --no-tags . "$work/tagged"
+git -C "$work/tagged" -c user.name=CI -c user.email=ci@invalid tag -a "v$version" -m "argreport $version"
+name=$(cd "$work/tagged" && cmake -P packaging/version.cmake)
+check "the commit tagged v$version is $version (it says $name)" test "$name" = "$version"
+dist "$work/tagged" >/dev/null
+release_tgz=$work/tagged/build/dist/argreport-$version.tar.gz
+check "dist on it writes argreport-$version.tar.gz" test -f "$release_tgz"
+# The builder's git configuration does not reach the tarball.
+printf '[tar]\n\tumask = 0077\n[core]\n\tautocrlf = true\n[log]\n\tshowSignature = true\n' >"$work/gitconfig"
+cp "$release_tgz" "$work/plain.tar.gz"
+(cd "$work/tagged" && GIT_CONFIG_GLOBAL=$work/gitconfig cmake --workflow --preset dist >/dev/null 2>&1)
+check "the tarball is the same bytes under tar.umask 0077 and core.autocrlf" cmp "$work/plain.tar.gz" "$release_tgz"
+
+git clone -q --no-tags . "$work/mismatch"
+git -C "$work/mismatch" -c user.name=CI -c user.email=ci@invalid tag -a v9.9.9 -m "not this version"
+refused "a tag v9.9.9 on $version" "The tag v9.9.9 disagrees with CMakeLists.txt, whose project(VERSION) is $version" "$work/mismatch"
+git -C "$work/mismatch" tag -d v9.9.9 >/dev/null
+sed -i "1s/($version-/(0.9.0-/" "$work/mismatch/packaging/changelog"
+git -C "$work/mismatch" -c user.name=CI -c user.email=ci@invalid commit -qam "changelog of another version"
+git -C "$work/mismatch" -c user.name=CI -c user.email=ci@invalid tag -a "v$version" -m "argreport $version"
+refused "v$version on a changelog for 0.9.0" "The tag v$version disagrees with packaging/changelog, whose top entry is for 0.9.0" "$work/mismatch"
+git -C "$work/mismatch" tag -d "v$version" >/dev/null
+git -C "$work/mismatch" reset -q --hard HEAD~1
+git -C "$work/mismatch" tag "v$version"
+refused "a lightweight tag v$version" "The tag v$version is not annotated" "$work/mismatch"
+
+# ---- the package revision, on the tagged commit
+(cd "$work/tagged" && cmake --preset release -DARGREPORT_PACKAGE_REVISION=2 >/dev/null &&
+    cmake --workflow --preset package >/dev/null 2>&1)
+out2=$work/tagged/build/release/packages
+deb=$out2/argreport_${version}-2_amd64.deb
+rpm=$out2/argreport-$version-2.x86_64.rpm
+check "revision 2 gives argreport_${version}-2_amd64.deb" test "$(dpkg-deb -f "$deb" Version)" = "$version-2"
+check "revision 2 gives an RPM with release 2" test "$(rpm -qp --qf '%{VERSION}-%{RELEASE}' "$rpm")" = "$version-2"
+check "the RPM's %changelog starts with $version-2" grep -q " - $version-2\$" <(rpm -qp --changelog "$rpm" | head -1)
+check "the .deb's changelog starts with $version-2" \
+    grep -q "^argreport ($version-2) unstable" <(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/argreport/changelog.Debian.gz | gunzip)
+check "revision 0 is refused" bash -c "! (cd '$work/tagged' && cmake --preset release -DARGREPORT_PACKAGE_REVISION=0 >/dev/null 2>&1)"
+
+# ---- without a key, nothing is signed, and it says so (one architecture will do)
+if packaging/release.sh amd64 >"$work/unsigned.log" 2>&1; then
+    check "without ARGREPORT_SIGNING_KEY release.sh says it signs nothing" grep -q 'ARGREPORT_SIGNING_KEY is not set: nothing is signed' "$work/unsigned.log"
+    check "without ARGREPORT_SIGNING_KEY there is no signature" test -z "$(ls build/publish/*.asc 2>/dev/null)"
+else
+    cat "$work/unsigned.log"
+    fail "packaging/release.sh without a key"
+fi
+# ---- the whole release, signed with a throwaway key
+mkdir -m 700 "$GNUPGHOME"
+gpg --batch --quiet --passphrase '' --quick-gen-key 'argreport CI throwaway <ci@invalid>' ed25519 sign never 2>/dev/null
+key=$(gpg --batch --with-colons --list-secret-keys 2>/dev/null | awk -F: '/^fpr/ { print $10; exit }')
+gpg --batch --export "$key" >"$work/signing-key.gpg"
+name=$(cmake -P packaging/version.cmake)
+if ARGREPORT_SIGNING_KEY=$key packaging/release.sh >"$work/release.log" 2>&1; then
+    ok "ARGREPORT_SIGNING_KEY=KEY packaging/release.sh made $name"
+else
+    cat "$work/release.log"
+    fail "packaging/release.sh"
+    finish
+fi
+publish=build/publish
+for f in SHA256SUMS "argreport-$name.tar.gz"; do
+    check "gpgv verifies $f.asc" gpgv --keyring "$work/signing-key.gpg" "$publish/$f.asc" "$publish/$f"
+    cp "$publish/$f" "$work/changed"
+    printf '\x01' | dd of="$work/changed" bs=1 seek=100 conv=notrunc 2>/dev/null
+    cmp -s "$publish/$f" "$work/changed" || check "gpgv rejects $f with one byte changed" \
+        bash -c "! gpgv --keyring '$work/signing-key.gpg' '$publish/$f.asc' '$work/changed'"
+done
+check "sha256sum -c SHA256SUMS passes" bash -c "cd $publish && sha256sum -c --quiet SHA256SUMS"
+check "SHA256SUMS covers every file but itself and the signatures" \
+    diff <(find "$publish" -maxdepth 1 -type f ! -name SHA256SUMS ! -name '*.asc' -printf '%f\n' | LC_ALL=C sort) \
+        <(awk '{ print $2 }' "$publish/SHA256SUMS")
+for arch in "${arches[@]}"; do
+    if [ "$arch" = amd64 ]; then build=build/release; else build=build/release-$arch; fi
+    rpm_arch=$(rpm -qp --qf '%{ARCH}' "$build"/packages/argreport-"$name"-1.*.rpm)
+    for f in "argreport_$name-1_$arch.deb" "argreport-$name-1.$rpm_arch.rpm" "argreport-$name-$arch.cdx.json"; do
+        check "build/publish holds $f" test -f "$publish/$f"
+    done
+done
+
+# ---- the SBOMs
+mkdir -p build/sbom-check
+cp packaging/sbom/package.json packaging/sbom/package-lock.json packaging/sbom/validate.js build/sbom-check/
+if (cd build/sbom-check && npm ci --ignore-scripts --no-audit --no-fund --silent >/dev/null 2>&1); then
+    ok "the CycloneDX library, as pinned, is installed in build/sbom-check"
+else
+    fail "npm ci in build/sbom-check"
+fi
+for arch in "${arches[@]}"; do
+    sbom=$publish/argreport-$name-$arch.cdx.json
+    musl=$(dpkg-query -W -f='${source:Version}' "musl-dev:$arch")
+    musl_purl="pkg:deb/debian/musl@$(python3 -c 'import sys, urllib.parse; print(urllib.parse.quote(sys.argv[1], safe=""))' "$musl")?arch=$arch"
+    if node build/sbom-check/validate.js "$sbom" "$musl_purl"; then
+        ok "$arch's SBOM passes CycloneDX 1.6 strict validation and the NTIA check, and names $musl_purl"
+    else
+        fail "$arch's SBOM"
+    fi
+    licence=MIT
+    [ "$arch" = armhf ] && licence="MIT AND BSD-2-Clause"
+    if [ "$arch" = amd64 ]; then build=build/release; else build=build/release-$arch; fi
+    rpm=$publish/$(basename "$(ls "$build"/packages/argreport-"$name"-1.*.rpm)")
+    check "$arch: SBOM, RPM, copyright file and image all say $licence" test \
+        "$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["metadata"]["component"]["licenses"][0]["expression"])' "$sbom")
+$(rpm -qp --qf '%{LICENSE}' "$rpm")
+$(dpkg-deb --fsys-tarfile "$publish/argreport_$name-1_$arch.deb" | tar -xOf - ./usr/share/doc/argreport/copyright | sed -n 's/^Comment: The binary is under \(.*\) (an SPDX expression)\.$/\1/p')
+$(podman image inspect --format '{{index .Config.Labels "org.opencontainers.image.licenses"}}' "localhost/argreport:${name//+/_}-$arch")" \
+        = "$licence
+$licence
+$licence
+$licence"
+    check "$arch: the SBOM's hashes are those of the published packages and the shipped binary" python3 - "$sbom" "$publish" <<'EOF'
+import hashlib, json, os, sys, tarfile
+bom = json.load(open(sys.argv[1]))
+for c in bom["components"]:
+    if c["type"] == "file":
+        data = open(os.path.join(sys.argv[2], c["name"]), "rb").read()
+        assert c["hashes"][0]["content"] == hashlib.sha256(data).hexdigest(), c["name"]
+        if c["name"].endswith(".tar.gz"):
+            with tarfile.open(os.path.join(sys.argv[2], c["name"])) as t:
+                binary = t.extractfile(c["name"][:-len(".tar.gz")] + "/bin/argreport").read()
+            assert bom["metadata"]["component"]["hashes"][0]["content"] == hashlib.sha256(binary).hexdigest()
+EOF
+done
+
+# ---- the provenance
+statement=$publish/argreport-$name.intoto.jsonl
+check "every provenance subject's digest is its file's, and every file is a subject" python3 - "$statement" "$publish" <<'EOF'
+import hashlib, json, os, sys
+s = json.loads(open(sys.argv[1]).read())
+assert s["_type"] == "https://in-toto.io/Statement/v1"
+assert s["predicateType"] == "https://slsa.dev/provenance/v1"
+names = set()
+for subject in s["subject"]:
+    data = open(os.path.join(sys.argv[2], subject["name"]), "rb").read()
+    assert subject["digest"]["sha256"] == hashlib.sha256(data).hexdigest(), subject["name"]
+    names.add(subject["name"])
+files = {f for f in os.listdir(sys.argv[2]) if f != "SHA256SUMS" and not f.endswith(".asc")}
+assert names == files - {os.path.basename(sys.argv[1])}, files ^ names
+EOF
+check "the provenance names the source commit and the source tarball's digest" python3 - "$statement" "$publish" "$(git rev-parse HEAD)" "$name" <<'EOF'
+import hashlib, json, sys
+s = json.loads(open(sys.argv[1]).read())
+deps = s["predicate"]["buildDefinition"]["resolvedDependencies"]
+assert {"gitCommit": sys.argv[3]} in [d.get("digest") for d in deps]
+tarball = open(f"{sys.argv[2]}/argreport-{sys.argv[4]}.tar.gz", "rb").read()
+assert {"sha256": hashlib.sha256(tarball).hexdigest()} in [d.get("digest") for d in deps]
+EOF
+toolchain=$(python3 -c 'import json, sys
+s = json.loads(open(sys.argv[1]).read())
+print("\n".join(d.get("uri", "") for d in s["predicate"]["buildDefinition"]["resolvedDependencies"]))' "$statement")
+for arch in "${arches[@]}"; do
+    musl=$(dpkg-query -W -f='${Version}' "musl-dev:$arch")
+    check "the provenance names musl-dev:$arch $musl" grep -qF "pkg:deb/debian/musl-dev@$musl?arch=$arch" <<<"$toolchain"
+done
+for package in cmake dpkg rpm podman binutils; do
+    check "the provenance names $package $(dpkg-query -W -f='${Version}' "$package")" \
+        grep -qF "pkg:deb/debian/$package@$(python3 -c 'import sys, urllib.parse; print(urllib.parse.quote(sys.argv[1], safe=""))' "$(dpkg-query -W -f='${Version}' "$package")")?" <<<"$toolchain"
+done
+check "the provenance names the presets run" grep -q '"workflowPresets":\["dist","package","package-arm64"' "$statement"
+
+finish

@@ -1,0 +1,163 @@
+#!/usr/bin/env python3
+"""Writes the release's provenance: an in-toto Statement with a SLSA
+Provenance v1 predicate, as one line of PUBLISH_DIR/argreport-NAME.intoto.jsonl.
+
+    packaging/provenance.py PUBLISH_DIR PRESET...
+
+Its subjects are every file of PUBLISH_DIR but the signatures, SHA256SUMS
+and the statement itself (SHA256SUMS covers the statement). It names the
+source commit and the source tarball's digest, the presets run, and the
+Debian packages, with their versions, of the toolchain each build used.
+Every value comes from the release builds (their release.json) and from
+dpkg-query; nothing in it records the time or place of the run, so the
+same release gives the same statement.
+"""
+import hashlib
+import json
+import os
+import subprocess
+import sys
+from urllib.parse import quote
+
+# The build's own type: a URI minted under the project's contact address
+# (RFC 4151), as the project publishes no web address of its own.
+BUILD_TYPE = "tag:maintainers@users.noreply.c-seed-8142300e.example,2026:argreport/release/v1"
+BUILDER = "tag:maintainers@users.noreply.c-seed-8142300e.example,2026:argreport/maintainer-machine"
+
+
+def die(message):
+    print(f"provenance.py: {message}", file=sys.stderr)
+    sys.exit(1)
+
+
+def sha256_file(path):
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def package_of(path, required=True):
+    """The Debian package that installed path (following symbolic links)."""
+    real = os.path.realpath(path)
+    # With /bin merged into /usr/bin, dpkg may know a file by its old path.
+    for candidate in (path, real, real.replace("/usr/", "/", 1)):
+        out = subprocess.run(["dpkg-query", "-S", candidate], capture_output=True, text=True)
+        if out.returncode == 0:
+            return out.stdout.split(": ", 1)[0].split(", ")[0]
+    if required:
+        die(f"no installed package holds {path}")
+    return None
+
+
+def descriptor(package):
+    fields = subprocess.run(
+        ["dpkg-query", "-W", "-f=${Package}\t${Version}\t${Architecture}\n", package],
+        check=True, capture_output=True, text=True).stdout.splitlines()[0].split("\t")
+    name, version, arch = fields
+    return {"name": f"{name}:{arch}", "uri": f"pkg:deb/debian/{name}@{quote(version, safe='')}?arch={arch}",
+            "annotations": {"version": version}}
+
+
+def tool(command):
+    """The package of a tool the release ran, or, for one installed some
+    other way, its name, first line of --version and digest."""
+    found = subprocess.run(["sh", "-c", f'command -v "{command}"'], capture_output=True, text=True)
+    if found.returncode != 0:
+        return None
+    path = found.stdout.strip()
+    package = package_of(path, required=False)
+    if package:
+        return descriptor(package)
+    version = subprocess.run([path, "--version"], capture_output=True, text=True)
+    return {"name": command, "digest": {"sha256": sha256_file(os.path.realpath(path))},
+            "annotations": {"version": (version.stdout or version.stderr).strip().splitlines()[0]}}
+
+
+def main():
+    if len(sys.argv) < 3:
+        die("usage: packaging/provenance.py PUBLISH_DIR PRESET...")
+    publish, presets = sys.argv[1], sys.argv[2:]
+    builds = []
+    for preset in presets:  # package, package-ARCH: built in release, release-ARCH
+        path = os.path.join("build", "release" + preset[len("package"):], "release.json")
+        if os.path.exists(path):
+            builds.append(json.load(open(path, encoding="utf-8")))
+    if not builds:
+        die("no release build among the presets")
+    name, version, commit = builds[0]["name"], builds[0]["version"], builds[0]["commit"]
+    for b in builds:
+        if (b["version"], b["commit"]) != (version, commit):
+            die(f"the builds are of {version} ({commit}) and of {b['version']} ({b['commit']})")
+    source = f"{name}-{version}.tar.gz"
+    statement_name = f"{name}-{version}.intoto.jsonl"
+
+    subjects = []
+    for f in sorted(os.listdir(publish)):
+        if f in ("SHA256SUMS", statement_name) or f.endswith(".asc"):
+            continue
+        subjects.append({"name": f, "digest": {"sha256": sha256_file(os.path.join(publish, f))}})
+    if not any(s["name"] == source for s in subjects):
+        die(f"{publish}/{source} is missing")
+
+    # The toolchain: each build's compiler and linker, and musl, by package.
+    packages = set()
+    for b in builds:
+        # The driver's package, and the package of the gcc it points to.
+        compiler = b["compiler"]
+        packages.update({package_of(compiler), package_of(os.path.realpath(compiler))})
+        ld = subprocess.run([compiler, "-print-prog-name=ld"], check=True, capture_output=True,
+                            text=True).stdout.strip()
+        if not os.path.isabs(ld):
+            ld = subprocess.run(["sh", "-c", f'command -v "{ld}"'], check=True, capture_output=True,
+                                text=True).stdout.strip()
+        packages.update({package_of(ld), package_of(os.path.realpath(ld))})
+        if b["musl_libdir"]:
+            packages.add(package_of(os.path.join(b["musl_libdir"], "libc.a")))
+    tools = []
+    for command in ("cmake", "dpkg-deb", "rpmbuild", "podman", "git", "gzip", "tar", "python3"):
+        found = tool(command)
+        if found and found["name"] not in [t["name"] for t in tools]:
+            tools.append(found)
+    tarball = next(s for s in subjects if s["name"] == source)
+    resolved = [{"name": "source commit", "digest": {"gitCommit": commit}},
+                {"name": source, "digest": tarball["digest"]}]
+    toolchain = [descriptor(p) for p in packages]
+    resolved += sorted(toolchain + [t for t in tools if t["name"] not in
+                                    [d["name"] for d in toolchain]], key=lambda d: d["name"])
+
+    statement = {
+        "_type": "https://in-toto.io/Statement/v1",
+        "subject": subjects,
+        "predicateType": "https://slsa.dev/provenance/v1",
+        "predicate": {
+            "buildDefinition": {
+                "buildType": BUILD_TYPE,
+                "externalParameters": {
+                    "command": "packaging/release.sh",
+                    "source": {"commit": commit, "tag": builds[0].get("tag", ""),
+                               "version": version},
+                    "packageRevision": builds[0]["package_revision"],
+                    "architectures": [b["deb_arch"] for b in builds],
+                },
+                "internalParameters": {
+                    "workflowPresets": ["dist"] + presets,
+                    "SOURCE_DATE_EPOCH": builds[0]["epoch"],
+                },
+                "resolvedDependencies": resolved,
+            },
+            "runDetails": {
+                "builder": {"id": BUILDER},
+                "metadata": {"invocationId": f"{name}-{version}-{builds[0]['package_revision']}"},
+            },
+        },
+    }
+    with open(os.path.join(publish, statement_name), "w", encoding="utf-8") as f:
+        f.write(json.dumps(statement, separators=(",", ":"), sort_keys=True) + "\n")
+    print(f"{publish}/{statement_name}: {len(subjects)} subjects, "
+          f"{len(resolved) - 2} toolchain packages")
+
+
+if __name__ == "__main__":
+    main()
