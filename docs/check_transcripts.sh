@@ -20,7 +20,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/bin" "$work/tests"
 cp build/release/argreport "$work/bin/argreport"
-dpkg-deb -x "build/release/packages/argreport_${version}_amd64.deb" "$work/deb"
+dpkg-deb -x build/release/packages/*_amd64.deb "$work/deb"
 
 # Helpers for the marked transcripts; the shown command reaches them on
 # standard input.
@@ -58,6 +58,12 @@ python3 docs/transcripts.py "$work/tests" "${docs[@]}" || fail "the transcripts 
 tests=("$work"/tests/*.t)
 [ -e "${tests[0]}" ] || { fail "no transcripts found"; finish; }
 
+# The documents show a release's names; a build between releases names
+# itself a snapshot (docs/releasing.md), in its package note and its images'
+# tags, and so do the commands and output of the tests built from them.
+sed -i -e "s/\"version\":\"$version\"/\"version\":\"$release\"/g" \
+       -e "s/argreport:$version\([^0-9.+_]\|\$\)/argreport:$image_version\1/g" "${tests[@]}"
+
 # Each test starts in cram's directory for it, with a HOME of its own and the
 # build tree the recipes name.
 for t in "${tests[@]}"; do
@@ -86,7 +92,7 @@ podman_setup() {
 }
 podman_cleanup() {
     podman pod rm -f argreport-demo >/dev/null 2>&1
-    podman rmi -f demo "argreport:$version" "argreport:$version-amd64" argreport:latest >/dev/null 2>&1
+    podman rmi -f demo "argreport:$image_version" "argreport:$image_version-amd64" argreport:latest >/dev/null 2>&1
     podman network rm -f podman-default-kube-network >/dev/null 2>&1
     true
 }
@@ -112,7 +118,7 @@ for t in "${tests[@]}"; do
     if [[ $t == *.podman.t ]]; then podman+=("$t"); else plain+=("$t"); fi
 done
 export -f run_tests ok fail
-export work cram version
+export work cram version image_version
 if [ ${#plain[@]} -gt 0 ]; then
     unshare -m bash -c 'failures=0
         mount -t overlay overlay -o "lowerdir=$work/deb/usr/bin:/usr/bin" /usr/bin || { fail "the overlay of /usr/bin"; exit 1; }
