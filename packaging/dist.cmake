@@ -22,12 +22,34 @@ set(ARGREPORT_EPOCH ${ARGREPORT_EPOCH})
 set(ARGREPORT_REVISION ${ARGREPORT_REVISION})
 ")
 # The spec, found there by rpmbuild -ta, carries the version and the
-# changelog of packaging/changelog.
+# changelog of packaging/changelog, headed, for a snapshot or a rebuild, by
+# an entry of its own, as the upstream packages' changelog is.
 set(VERSION "${ARGREPORT_VERSION}")
 file(READ "${SOURCE_DIR}/packaging/argreport.spec.in" spec)
 string(CONFIGURE "${spec}" spec @ONLY)
-execute_process(COMMAND awk -f "${SOURCE_DIR}/packaging/rpm-changelog.awk" "${SOURCE_DIR}/packaging/changelog"
+file(READ "${SOURCE_DIR}/packaging/changelog" changelog)
+string(REGEX MATCH "^argreport \\(([^)-]+)-([0-9]+)\\)" top "${changelog}")
+if(NOT (CMAKE_MATCH_1 STREQUAL ARGREPORT_VERSION AND CMAKE_MATCH_2 EQUAL RELEASE))
+    if(ARGREPORT_VERSION STREQUAL CMAKE_MATCH_1)
+        set(why "Rebuilt from the source of ${CMAKE_MATCH_1}-${CMAKE_MATCH_2}")
+    else()
+        set(why "Snapshot of commit ${ARGREPORT_REVISION}, not a release")
+    endif()
+    string(REGEX MATCH "\n -- ([^\n]*>)  " maintainer "${changelog}")
+    set(ENV{SOURCE_DATE_EPOCH} "${ARGREPORT_EPOCH}")
+    string(TIMESTAMP when "%a, %d %b %Y %H:%M:%S +0000" UTC)
+    set(changelog "argreport (${ARGREPORT_VERSION}-${RELEASE}) UNRELEASED; urgency=medium
+
+  * ${why}.
+
+ -- ${CMAKE_MATCH_1}  ${when}
+
+${changelog}")
+endif()
+file(WRITE "${OUTPUT_DIR}/spec-changelog" "${changelog}")
+execute_process(COMMAND awk -f "${SOURCE_DIR}/packaging/rpm-changelog.awk" "${OUTPUT_DIR}/spec-changelog"
     OUTPUT_VARIABLE changelog COMMAND_ERROR_IS_FATAL ANY)
+file(REMOVE "${OUTPUT_DIR}/spec-changelog")
 string(APPEND spec "${changelog}")
 file(MAKE_DIRECTORY "${OUTPUT_DIR}")
 # The builder's git configuration must not reach the bytes: tar.umask sets
