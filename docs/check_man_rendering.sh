@@ -54,21 +54,21 @@ perl -ne '
 # Reads a rendered page on standard input and prints its measures: "prose N
 # AVG" (the number of prose lines, and the mean width of those that a
 # paragraph's next line follows: how fully the formatter fills them),
-# "example MAX" (the widest example line), and one "bad: ..." line for each
+# "example COLS TEXT" for each example line, and one "bad: ..." line for each
 # fault.
 measure() { # width, examples file, names file, strict (1: no hyphenated word at all)
     perl -CS -Mutf8 -e '
         my ($width, $examples, $names, $strict) = @ARGV;
         sub slurp { open my $f, "<:utf8", $_[0] or die; my @l = <$f>; chomp @l; return @l }
         my %example = map { $_ => 1 } slurp($examples);
-        my %name = map { $_ => 1 } slurp($names);
+        my %name = map { s{^[^\w/.-]+|[^\w/.-]+$}{}gr => 1 } slurp($names);
         sub cols { my $s = shift; my $w = 0; $w += /\p{EA=W}|\p{EA=F}/ ? 2 : 1 for split //, $s; $w }
         my @lines = map { s/.\x08//gr } <STDIN>;
         chomp @lines;
         # The header and the footer are the first and last lines that hold text.
         my @text = grep { $lines[$_] =~ /\S/ } 0 .. $#lines;
         my %frame = ($text[0] => 1, $text[-1] => 1);
-        my ($prose, $filled, $sum, $widest) = (0, 0, 0, 0);
+        my ($prose, $filled, $sum) = (0, 0, 0);
         for my $i (0 .. $#lines) {
             my $line = $lines[$i];
             next if $frame{$i} || $line !~ /\S/;
@@ -76,7 +76,7 @@ measure() { # width, examples file, names file, strict (1: no hyphenated word at
             my $cols = cols($line =~ s/\s+$//r);
             print "bad: begins with closing punctuation: $line\n" if $body =~ /^[。，、；：！？）」』]/;
             if ($example{$body}) {
-                $widest = $cols if $cols > $widest;
+                print "example $cols $body\n";
                 next;
             }
             next if $line =~ /^\S/; # a section heading
@@ -98,13 +98,12 @@ measure() { # width, examples file, names file, strict (1: no hyphenated word at
                 $head =~ s/^[^\w\/.-]+//;
                 $tail =~ s/[^\w\/.-]+$//;
                 my @whole = ("$head$tail", "$head-$tail");
-                my $named = grep { my $w = $_; grep { index($_, $w) >= 0 } keys %name } @whole;
+                my $named = grep { $name{$_} } @whole;
                 print "bad: hyphenated $head$hyphen$tail\n"
                     if $named || $head =~ m{/} || ($strict && $hyphen eq "\x{2010}");
             }
         }
         printf "prose %d %.1f\n", $prose, $filled ? $sum / $filled : 0;
-        print "example $widest\n";
     ' "$@"
 }
 
@@ -126,9 +125,7 @@ for width in 60 80 100; do
         where="$formatter, width $width"
         read -r _ en_lines en_avg < <(grep '^prose ' "$work/en.$formatter.$width")
         read -r _ zh_lines zh_avg < <(grep '^prose ' "$work/zh.$formatter.$width")
-        read -r _ en_example < <(grep '^example ' "$work/en.$formatter.$width")
-        read -r _ zh_example < <(grep '^example ' "$work/zh.$formatter.$width")
-        if [ "$en_lines" -gt 0 ] && [ "$zh_lines" -gt 0 ] && [ "$en_example" -gt 0 ] && [ "$zh_example" -gt 0 ]; then
+        if [ "$en_lines" -gt 0 ] && [ "$zh_lines" -gt 0 ] && grep -q '^example ' "$work/en.$formatter.$width" && grep -q '^example ' "$work/zh.$formatter.$width"; then
             ok "$where: both pages render ($en_lines and $zh_lines prose lines)"
         else
             fail "$where: a page rendered without prose or examples"
@@ -142,10 +139,20 @@ for width in 60 80 100; do
                 fail "$where, $page page: $(wc -l <<<"$bad") faulty line(s)"
             fi
         done
-        if [ "$zh_example" -le "$en_example" ]; then
-            ok "$where: the Chinese page's examples are at most as wide as the English page's ($zh_example <= $en_example)"
+        # Each example line of the Chinese page against the same line of the
+        # English page, or against the English page's widest.
+        wider=$(perl -e '
+            my %en; my $widest = 0;
+            open my $en, "<", $ARGV[0] or die;
+            while (<$en>) { next unless /^example (\d+) (.*)/; $en{$2} = $1 if $1 > ($en{$2} // 0); $widest = $1 if $1 > $widest }
+            open my $zh, "<", $ARGV[1] or die;
+            while (<$zh>) { next unless /^example (\d+) (.*)/; my $limit = $en{$2} // $widest; print "$1 > $limit columns: $2\n" if $1 > $limit }
+        ' "$work/en.$formatter.$width" "$work/zh.$formatter.$width")
+        if [ -z "$wider" ]; then
+            ok "$where: no example line of the Chinese page is wider than in the English page"
         else
-            fail "$where: the Chinese page's examples are $zh_example columns wide, the English page's $en_example"
+            echo "$wider"
+            fail "$where: the Chinese page's examples are wider than the English page's"
         fi
         if [ "$formatter" = groff ]; then
             if perl -e 'exit !($ARGV[0] >= $ARGV[1] - $ARGV[2])' "$zh_avg" "$en_avg" "$underfill_tolerance"; then
