@@ -49,7 +49,7 @@ perl -ne '
         s/\\-/-/g; s/\\e/\\/g; s/\\~/ /g; s/\\&//g; s/\\\(\w\w//g;
         print "$_\n" for grep { /[A-Za-z]/ } split;
     }' "$en" "$zh" | sort -u >"$work/names"
-[ -s "$work/examples" ] && [ -s "$work/names" ] || fail "no examples or names found in the pages"
+if [ ! -s "$work/examples" ] || [ ! -s "$work/names" ]; then fail "no examples or names found in the pages"; fi
 
 # Reads a rendered page on standard input and prints its measures: "prose N
 # AVG" (the number of prose lines, and the mean width of those that a

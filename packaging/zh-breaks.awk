@@ -36,7 +36,8 @@ END {
         while (match(rest, closing "+")) {
             out = out substr(rest, 1, RSTART + RLENGTH - 1)
             rest = substr(rest, RSTART + RLENGTH)
-            if (rest != "" && rest !~ /^ /) {
+            # Not after a closing bracket: the phrase goes on, without a space.
+            if (rest != "" && rest !~ /^ / && substr(out, length(out) - 2) !~ /^(）|」|』)$/) {
                 if (!text(s)) {
                     printf "%s:%d: text follows closing punctuation in a macro's arguments\n", FILENAME, i > "/dev/stderr"
                     failed = 1
