@@ -20,7 +20,7 @@ locale -a | grep -qix 'zh_CN.utf8' || localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 # A Chinese prose line of groff's may fall short of the English page's by one
 # column (the characters are two wide) and by a character kept with its
 # punctuation.
-underfill_tolerance=${UNDERFILL_TOLERANCE:-3}
+underfill_tolerance=3
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
