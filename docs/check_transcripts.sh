@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# CI part: every example that the READMEs, the man pages and docs/ show as a
+# command with its output is run, and its output compared byte for byte
+# (docs/transcripts.py says how examples are found and marked). They run
+# with the release binary on PATH as argreport, each document's in a
+# directory and a HOME of its own, under cram (Debian: python3-cram), tmux
+# for those shown as a terminal shows them, and podman for the container
+# recipes.
+#   docs/check_transcripts.sh [DOCUMENT...]    (all of them by default)
+. "$(dirname "$0")/../.ci/lib.sh"
+docs=("$@")
+[ ${#docs[@]} -gt 0 ] || docs=(README.md README.zh-CN.md argreport.1.in argreport.zh_CN.1.in docs/*.md)
+cram=$(command -v cram3 || command -v cram) || { fail "cram is not installed (apt-get install python3-cram)"; finish; }
+command -v tmux >/dev/null || { fail "tmux is not installed"; finish; }
+
+cmake --workflow --preset release >/dev/null || { fail "cmake --workflow --preset release"; finish; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/bin" "$work/tests"
+cp build/release/argreport "$work/bin/argreport"
+
+# Helpers for the marked transcripts; the shown command reaches them on
+# standard input.
+cat >"$work/helpers.sh" <<'EOF'
+# varies: runs the command; prints its status, and whether it printed at
+# least one line and every line matches the pattern, or the lines that do not.
+shape() {
+    local script=$CRAMTMP/shape.sh out=$CRAMTMP/shape.out status
+    cat >"$script"
+    bash "$script" >"$out" 2>&1
+    status=$?
+    if [ -s "$out" ] && ! grep -Evq -- "$1" "$out"; then
+        echo "status $status, output like the pattern"
+    else
+        echo "status $status, output unlike /$1/:"
+        grep -Ev -- "$1" "$out" || echo "(no output)"
+    fi
+}
+# as a terminal shows it: runs the command in a fresh tmux terminal of 100
+# columns, in a UTF-8 locale, and prints the screen once it has ended, less
+# its trailing empty lines. less quits at the end of what fits a screen (-F)
+# and leaves it there (-X).
+on_terminal() {
+    local script=$CRAMTMP/terminal.sh sock=$CRAMTMP/tmux.sock
+    cat >"$script"
+    LANG=C.UTF-8 LC_ALL=C.UTF-8 LESS=FX tmux -S "$sock" -f /dev/null new-session -d -x 100 -y 50 \
+        "bash $script; tmux -S $sock wait-for -S ended; sleep 600"
+    tmux -S "$sock" wait-for ended
+    tmux -S "$sock" capture-pane -p | awk '{ line[NR] = $0 } NF { last = NR } END { for (i = 1; i <= last; i++) print line[i] }'
+    tmux -S "$sock" kill-server
+}
+EOF
+
+python3 docs/transcripts.py "$work/tests" "${docs[@]}" || fail "the transcripts could not all be read"
+tests=("$work"/tests/*.t)
+[ -e "${tests[0]}" ] || { fail "no transcripts found"; finish; }
+
+# Each test starts in cram's directory for it, with a HOME of its own and the
+# build tree the recipes name.
+for t in "${tests[@]}"; do
+    prologue=$'Set-up, not shown in the document.\n'
+    prologue+=$'  $ . "$ARGREPORT_HELPERS"; export HOME=$PWD/home; mkdir home\n'
+    prologue+=$'  $ mkdir -p build/release && cp "$ARGREPORT_BIN/argreport" build/release/\n\n'
+    printf '%s' "$prologue" | cat - "$t" >"$t.new" && mv "$t.new" "$t"
+done
+
+# Container transcripts: the image of the release and an image "demo" whose
+# entry point is /bin/app --serve, under the lock that all users of podman on
+# this machine share. This sandbox refuses crun's cgroup set-up and the
+# default limits: the workarounds stay here, not in the documents.
+podman_setup() {
+    cmake --build build/release --target image >/dev/null || return 1
+    mkdir -p "$work/demo"
+    printf 'FROM scratch\nENTRYPOINT ["/bin/app", "--serve"]\n' >"$work/demo/Containerfile"
+    podman build -q -t demo "$work/demo" >/dev/null || return 1
+    printf '[containers]\ndefault_ulimits = ["nofile=1024:1024", "nproc=1024:1024"]\n[engine]\nruntime = "runc"\n' \
+        >"$work/containers.conf"
+    # Nor has it a syslog, of which the pod network's DNS server complains on
+    # standard error. The pod needs no names: its network, which kube play
+    # makes when it is missing, is made here without DNS, and removed after.
+    podman network rm -f podman-default-kube-network >/dev/null 2>&1
+    podman network create --disable-dns podman-default-kube-network >/dev/null
+}
+podman_cleanup() {
+    podman pod rm -f argreport-demo >/dev/null 2>&1
+    podman rmi -f demo "argreport:$version" "argreport:$version-amd64" argreport:latest >/dev/null 2>&1
+    podman network rm -f podman-default-kube-network >/dev/null 2>&1
+    true
+}
+run_all() {
+    if grep -q '(.*needs podman' "${tests[@]}"; then
+        podman_setup || { fail "the images for the container transcripts"; podman_cleanup; return; }
+    fi
+    for t in "${tests[@]}"; do
+        name=$(basename "$t" .t)
+        if ARGREPORT_BIN=$work/bin ARGREPORT_HELPERS=$work/helpers.sh PATH=$work/bin:$PATH \
+           CONTAINERS_CONF=$work/containers.conf \
+           "$cram" --shell=bash --indent=2 "$t" >"$work/$name.out" 2>&1; then
+            ok "the transcripts of ${name//_//}: $(grep -cE '^[^ ]+:[0-9]+( \(.*\))?$' "$t") run, their output as shown"
+        else
+            sed "s|$work/tests/||" "$work/$name.out"
+            fail "the transcripts of ${name//_//} print something else than shown (the diff above: - shown, + printed)"
+        fi
+        podman pod rm -f argreport-demo >/dev/null 2>&1
+    done
+    podman_cleanup
+}
+if grep -q '(.*needs podman' "${tests[@]}"; then
+    # flock runs a command, so the checks run in a shell of their own that
+    # reports back through its output and status.
+    export -f run_all podman_setup podman_cleanup ok fail
+    export work cram version failures
+    tests_list=$(printf '%q ' "${tests[@]}")
+    flock /tmp/argreport-shared.lock bash -c "set -uo pipefail; tests=($tests_list); run_all; exit \$failures"
+    failures=$((failures + $?))
+else
+    run_all
+fi
+finish

@@ -1,0 +1,237 @@
+#!/usr/bin/env python3
+"""Turns the examples of the documents into cram tests.
+
+    docs/transcripts.py OUTDIR DOCUMENT...
+
+An example shown as a command with its output ("$ " lines with the output
+under them) is a transcript. In Markdown it is an indented code block; in a
+man page's roff source, an .EX/.EE block. Each document becomes OUTDIR/NAME.t,
+which cram runs in one shell, transcript after transcript, comparing every
+byte of the shown output with what the commands print (stderr included).
+
+A transcript that cannot be compared byte for byte is marked where the reader
+does not see it, on the line before the block: an HTML comment in Markdown,
+a roff comment among the requests before .EX in a man page:
+
+    <!-- transcript: CLAUSE; CLAUSE -->          .\\" transcript: CLAUSE; CLAUSE
+
+  varies: output matches ERE   the output depends on the machine, the time or
+                               the load: each command must exit with status 0
+                               and print at least one line, every line of it
+                               matching ERE
+  as a terminal shows it       the output is compared with the screen of a
+                               terminal (tmux) that ran the commands
+  elided                       a "..." line stands for lines left out; the
+                               other shown lines must be on the screen
+  status N                     the last command exits with status N
+  needs podman                 the commands use podman (the caller builds the
+                               images and holds the lock shared with other
+                               podman users)
+
+A Markdown block marked <!-- file: NAME --> is written to NAME in the
+directory where the transcripts run, as a reader told to save it would.
+
+Any "$ " line that no transcript took is an error, so that a new example
+cannot go unchecked by being written in a form this does not read.
+"""
+import os
+import re
+import subprocess
+import sys
+
+MARKER = re.compile(r'^\s*<!--\s*(transcript|file):\s*(.*?)\s*-->\s*$')
+ROFF_MARKER = re.compile(r'^\.\\"\s*(transcript|file):\s*(.*?)\s*$')
+ROFF_ESCAPES = {'-': '-', 'e': '\\', '&': '', '~': ' ', ' ': ' ', '\\': '\\',
+                '(aq': "'", '(dq': '"', '(ga': '`', '(ti': '~', '(ha': '^'}
+
+
+class Fault(Exception):
+    pass
+
+
+def unroff(line, where):
+    out, i = [], 0
+    while i < len(line):
+        if line[i] != '\\':
+            out.append(line[i])
+            i += 1
+            continue
+        for escape in sorted(ROFF_ESCAPES, key=len, reverse=True):
+            if line.startswith(escape, i + 1):
+                out.append(ROFF_ESCAPES[escape])
+                i += 1 + len(escape)
+                break
+        else:
+            raise Fault(f'{where}: roff escape {line[i:i + 4]!r} in a transcript is not known here')
+    return ''.join(out)
+
+
+def markdown_blocks(lines, name):
+    """(line number, marker kind, marker text, block lines) for each block."""
+    i = 0
+    while i < len(lines):
+        m = re.match(r'^( {4,})\$ ', lines[i])
+        marker = MARKER.match(lines[i - 1]) if i > 0 else None
+        if m or (marker and marker.group(1) == 'file' and lines[i].startswith('    ')):
+            indent = m.group(1) if m else re.match(r'^ *', lines[i]).group(0)
+            start, block = i, []
+            while i < len(lines) and lines[i].strip() and lines[i].startswith(indent):
+                block.append(lines[i][len(indent):])
+                i += 1
+            kind, text = (marker.group(1), marker.group(2)) if marker else ('transcript', '')
+            yield start + 1, kind, text, block
+        else:
+            i += 1
+
+
+def roff_blocks(lines, name):
+    i = 0
+    while i < len(lines):
+        if lines[i].strip() == '.EX':
+            start, block = i, []
+            kind, text = 'transcript', ''
+            j = i - 1
+            while j >= 0 and (lines[j].startswith('.') and not lines[j].startswith('.EE')):
+                marker = ROFF_MARKER.match(lines[j])
+                if marker:
+                    kind, text = marker.group(1), marker.group(2)
+                    break
+                if not lines[j].startswith(('.RS', '.PP', '.IP', '.\\"')):
+                    break
+                j -= 1
+            i += 1
+            while i < len(lines) and lines[i].strip() != '.EE':
+                block.append(lines[i])
+                i += 1
+            if block and block[0].startswith('$ '):
+                yield start + 2, kind, text, [unroff(l, f'{name}:{start + 2 + n}') for n, l in enumerate(block)]
+        i += 1
+
+
+def complete(command):
+    """Whether bash reads the lines as a whole command."""
+    return subprocess.run(['bash', '-n', '-c', command], capture_output=True).returncode == 0
+
+
+def commands(block, where):
+    """[(command lines, output lines)] of a transcript."""
+    out, i = [], 0
+    while i < len(block):
+        if not block[i].startswith('$ '):
+            raise Fault(f'{where}: output before any command: {block[i]!r}')
+        cmd = [block[i][2:]]
+        i += 1
+        while not complete('\n'.join(cmd)):
+            if i == len(block):
+                raise Fault(f'{where}: the command {cmd[0]!r} does not end')
+            cmd.append(block[i])
+            i += 1
+        shown = []
+        while i < len(block) and not block[i].startswith('$ '):
+            shown.append(block[i])
+            i += 1
+        out.append((cmd, shown))
+    return out
+
+
+def quoted(text):
+    return "'" + text.replace("'", "'\\''") + "'"
+
+
+def expected(line):
+    """A shown line as cram's expectation: cram gives meaning to some endings."""
+    if re.search(r' \((re|glob|esc|no-eol)\)$', line) or line.endswith(' '):
+        return line.encode('unicode_escape').decode('ascii') + ' (esc)'
+    return line
+
+
+def clauses(text, where):
+    found = {}
+    for clause in filter(None, (c.strip() for c in text.split(';'))):
+        if clause.startswith('varies: output matches '):
+            found['varies'] = clause[len('varies: output matches '):]
+        elif clause.startswith('status '):
+            found['status'] = int(clause[len('status '):])
+        elif clause in ('as a terminal shows it', 'elided', 'needs podman'):
+            found[clause] = True
+        else:
+            raise Fault(f'{where}: unknown clause {clause!r} in the marker')
+    return found
+
+
+def heredoc(cmd):
+    """The command, given to a helper on standard input."""
+    end = 'TRANSCRIPT'
+    return [f"<<'{end}'"] + cmd + [end]
+
+
+def test(path):
+    name = os.path.relpath(path)
+    with open(path, encoding='utf-8') as f:
+        lines = f.read().split('\n')
+    roff = path.endswith('.in') or re.search(r'\.[1-9]$', path)
+    blocks = list((roff_blocks if roff else markdown_blocks)(lines, name))
+    t = [f'Transcripts of {name}, run by docs/check_transcripts.sh.', '']
+    taken = set()
+    count = 0
+    for number, kind, text, block in blocks:
+        where = f'{name}:{number}'
+        if kind == 'file':
+            t += [f'{where}: the file {text}', f"  $ cat > {quoted(text)} <<'END_OF_FILE'"]
+            t += ['  > ' + l for l in block] + ['  > END_OF_FILE', '']
+            continue
+        count += 1
+        marks = clauses(text, where)
+        parts = commands(block, where)
+        t.append(f'{where}' + (f' ({text})' if text else ''))
+        for n, (cmd, shown) in enumerate(parts):
+            last = n == len(parts) - 1
+            if 'varies' in marks:
+                run = [f'shape {quoted(marks["varies"])} ' + heredoc(cmd)[0]] + heredoc(cmd)[1:]
+                want = [f'status {marks.get("status", 0) if last else 0}, output like the pattern']
+            elif 'as a terminal shows it' in marks:
+                run = ['on_terminal ' + heredoc(cmd)[0]] + heredoc(cmd)[1:]
+                want = shown
+                if 'elided' in marks:
+                    want = [l for l in shown if l != '...']
+                    run[0] += ' | grep -Fx ' + ' '.join('-e ' + quoted(l) for l in want)
+            else:
+                run, want = cmd, shown
+            t.append('  $ ' + run[0])
+            t += ['  > ' + l for l in run[1:]]
+            t += ['  ' + expected(l) for l in want]
+            if last and marks.get('status') and 'varies' not in marks:
+                t.append(f'  [{marks["status"]}]')
+        t.append('')
+    # Every "$ " line must have been taken by a transcript.
+    for number, kind, text, block in blocks:
+        if kind == 'transcript':
+            taken.update(l for l in block if l.startswith('$ '))
+    for number, line in enumerate(lines, 1):
+        m = re.match(r'^\s*(\$ .*)$', line)
+        if m:
+            command = unroff(m.group(1), f'{name}:{number}') if roff else m.group(1)
+            if command not in taken:
+                raise Fault(f'{name}:{number}: a command shown with "$ " that is in no transcript: {line.strip()!r}')
+    return t, count
+
+
+def main():
+    outdir, docs = sys.argv[1], sys.argv[2:]
+    status = 0
+    for path in docs:
+        try:
+            t, count = test(path)
+        except Fault as fault:
+            print(f'FAILED: {fault}')
+            status = 1
+            continue
+        base = os.path.relpath(path).replace('/', '_')
+        with open(os.path.join(outdir, base + '.t'), 'w', encoding='utf-8') as f:
+            f.write('\n'.join(t) + '\n')
+        print(f'{path}: {count} transcripts')
+    return status
+
+
+if __name__ == '__main__':
+    sys.exit(main())
