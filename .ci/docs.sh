@@ -5,7 +5,7 @@
 . "$(dirname "$0")/lib.sh"
 
 # Each section of the English page, by its Chinese name.
-sections=("NAME:名称" "SYNOPSIS:概述" "DESCRIPTION:描述" "EXIT STATUS:退出状态" "READING THE REPORT:阅读报告"
+sections=("NAME:名称" "SYNOPSIS:概述" "DESCRIPTION:描述" "EXIT STATUS:退出状态" "READING THE REPORT:安全地查看报告"
           "EXAMPLES:示例" "NOTES:备注" "CAVEATS:注意事项" "SEE ALSO:参见")
 in_chinese() {
     local name pair found
