@@ -80,18 +80,52 @@ check "localhost/argreport:latest is the manifest list" test "$(podman manifest 
 # or the builder's version.
 for arch in "${arches[@]}"; do
     img=localhost/argreport:$image_version-$arch
-    check "$img names no base image and no builder's version" test -z \
-        "$(podman image inspect --format '{{index .Annotations "org.opencontainers.image.base.digest"}}{{index .Labels "io.buildah.version"}}' "$img")"
+    keys=$(podman image inspect --format '{{range $k, $v := .Annotations}}{{$k}} {{end}}{{range $k, $v := .Labels}}{{$k}} {{end}}' "$img")
+    check "$img names no base image and no builder's version, not even empty" \
+        bash -c '[[ -n $1 && ! $1 =~ (org\.opencontainers\.image\.base\.|io\.buildah\.version) ]]' _ "$keys"
     digest=$(podman image inspect --format '{{.Digest}}' "$img")
     entry=$(awk -v d="$digest" '/"digest"/ { cur = $2; gsub(/[",]/, "", cur) } /"annotations"/ { a = 1; next }
         a && /}/ { a = 0 } a && cur == d { sub(/^ *"/, ""); sub(/",?$/, ""); sub(/": "/, "="); print }' <<<"$inspect")
-    own=$(podman image inspect --format '{{range $k, $v := .Annotations}}{{if $v}}{{$k}}={{$v}}
-{{end}}{{end}}' "$img" | sed '/^$/d')
+    own=$(podman image inspect --format '{{range $k, $v := .Annotations}}{{$k}}={{$v}}
+{{end}}' "$img" | sed '/^$/d')
     check "the list's entry for $arch carries its image's annotations" test -n "$entry" -a "$entry" = "$own"
 done
+# The list as published: the archive's list holds the same images, by their
+# ids, and says what their annotations say, with every licence of any of
+# them; skopeo copies it to a registry, or here a directory, as it is.
+archive=build/images/argreport-$release-oci.tar
+mkdir "$work/oci"
+tar -xf "$archive" -C "$work/oci"
+blob() { cat "$work/oci/blobs/sha256/${1#sha256:}"; }
+published=$(blob "$(jq -r '.manifests[0].digest' "$work/oci/index.json")")
+said() { # KEY=VALUE lines of the annotations of a manifest, but the licences
+    jq -r '.annotations | to_entries[] | "\(.key)=\(.value)"' | grep -v '^org\.opencontainers\.image\.licenses='
+}
+licences=()
+for arch in "${arches[@]}"; do
+    img=localhost/argreport:$image_version-$arch
+    read -r os architecture variant < <(buildah inspect --type image \
+        --format '{{.OCIv1.OS}} {{.OCIv1.Architecture}} {{.OCIv1.Variant}}' "$img")
+    manifest=$(blob "$(jq -r --arg a "$architecture" --arg v "$variant" '.manifests[]
+        | select(.platform.architecture == $a and (.platform.variant // "") == $v) | .digest' <<<"$published")")
+    check "the archive's $os/$architecture${variant:+/$variant} image is $img, by id" \
+        test "$(jq -r .config.digest <<<"$manifest")" = "sha256:$(podman image inspect --format '{{.Id}}' "$img")"
+    own=$(podman image inspect --format '{{json .Annotations}}' "$img" | jq '{annotations: .}')
+    check "the archive's list says what the $arch image says" \
+        test "$(said <<<"$own")" = "$(said <<<"$published")" -a -n "$(said <<<"$own")"
+    licences+=("$(jq -r '.annotations["org.opencontainers.image.licenses"]' <<<"$own")")
+done
+every=$(printf '%s\n' "${licences[@]}" | sed 's/ AND /\n/g' | awk '!seen[$0]++' | paste -sd'|' | sed 's/|/ AND /g')
+check "the archive's list names every licence of its images: $every" \
+    test "$(jq -r '.annotations["org.opencontainers.image.licenses"]' <<<"$published")" = "$every"
+check "skopeo copy --all takes the archive's list as it is" bash -c \
+    'skopeo copy -q --all "oci-archive:$1:$2" "oci:$3:$2" && test "$(skopeo inspect --raw "oci:$3:$2")" = "$4"' \
+    _ "$archive" "$image_version" "$work/copied" "$published"
+cp "$archive" "$work/archive.tar"
 dangling=$(podman images -q --filter dangling=true | sort)
 remove_all
 logged "packaging/build-images.sh again" packaging/build-images.sh
+check "the archive is the same when built again" cmp "$archive" "$work/archive.tar"
 check "building the images again leaves no unnamed image" test "$(podman images -q --filter dangling=true | sort)" = "$dangling"
 check "the manifest list and its images are the same when built again" \
     test "$(podman manifest inspect "$list")" = "$inspect"

@@ -4,8 +4,13 @@
 # release that is missing, and then the manifest list
 # localhost/argreport:VERSION over all of them, also named
 # localhost/argreport:latest, offline. Each entry of the list carries the
-# annotations of its image. The images take the commit's time, so two runs
-# give the same images and the same list, and leave no unnamed image behind.
+# annotations of its image. Then it writes the list with its images, as one
+# would publish them, to build/images/argreport-NAME-oci.tar, an OCI image
+# layout in a tar (layers compressed, so their digests are not the local
+# ones) whose list carries the same annotations as its images: podman can
+# annotate a list's entries, but not the list it keeps. The images take the
+# commit's time, so two runs give the same images, list and archive, and
+# leave no unnamed image behind.
 #   packaging/build-images.sh [ARCH...]     (Debian's names; all by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -65,3 +70,40 @@ for i in "${!images[@]}"; do
 done
 podman tag "$list" "$latest"
 echo "built the manifest list $list ($latest) of ${targets[*]}"
+
+layout=build/images/layout
+archive=build/images/argreport-$(cmake -P packaging/version.cmake)-oci.tar
+rm -rf "$layout" "$archive"
+mkdir -p "$layout"
+podman manifest push --quiet --all --format oci "$list" "oci:$layout:$version"
+# The list takes the annotations its entries agree on; where they differ
+# (the licences of armhf, which holds musl's BSD-licensed start-up code),
+# the list, which holds them all, takes every term once, joined by AND.
+python3 - "$layout" <<'PY'
+import hashlib, json, os, sys
+layout = sys.argv[1]
+def blob(digest): return os.path.join(layout, "blobs", *digest.split(":"))
+index = json.load(open(os.path.join(layout, "index.json")))
+entry, = index["manifests"]
+manifests = json.load(open(blob(entry["digest"])))
+annotations = {}
+for m in manifests["manifests"]:
+    for key, value in m["annotations"].items():
+        terms = annotations.setdefault(key, [])
+        terms += [t for t in value.split(" AND ") if t not in terms]
+for key, terms in annotations.items():
+    if len(terms) > 1 and key != "org.opencontainers.image.licenses":
+        sys.exit(f"the images disagree on {key}: {terms}")
+manifests["annotations"] = {k: " AND ".join(v) for k, v in sorted(annotations.items())}
+data = json.dumps(manifests, separators=(",", ":")).encode()
+os.remove(blob(entry["digest"]))
+entry["digest"] = "sha256:" + hashlib.sha256(data).hexdigest()
+entry["size"] = len(data)
+open(blob(entry["digest"]), "wb").write(data)
+json.dump(index, open(os.path.join(layout, "index.json"), "w"), separators=(",", ":"))
+PY
+created=$(podman image inspect --format '{{index .Annotations "org.opencontainers.image.created"}}' "${images[0]}")
+tar --sort=name --format=ustar --owner=0 --group=0 --numeric-owner --mode=u=rwX,go=rX \
+    --mtime="$created" -C "$layout" -cf "$archive" oci-layout index.json blobs
+rm -rf "$layout"
+echo "wrote $archive"

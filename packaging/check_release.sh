@@ -53,6 +53,7 @@ for arch in "${arches[@]}"; do
         check "build/publish holds $f" test -f "$publish/$f"
     done
 done
+check "build/publish holds the images, argreport-$name-oci.tar" test -f "$publish/argreport-$name-oci.tar"
 
 # ---- the SBOMs
 mkdir -p build/sbom-check

@@ -203,10 +203,9 @@ string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGE_VERSION "${ARGREPORT_VERSION}")
 set(ARGREPORT_TARBALL ${PROJECT_NAME}-${ARGREPORT_VERSION}-linux-${ARGREPORT_ARCH})
 
-# The container image's context: the stripped binary and the copyright file,
-# beside a Containerfile that carries the version, the commit and its time.
+# The container image's context: the stripped binary, the copyright file and
+# the image's annotations, from which packaging/build-image.sh builds it.
 set(ARGREPORT_IMAGE_DIR "${CMAKE_CURRENT_BINARY_DIR}/image")
-configure_file("${ARGREPORT_PACKAGING}/Containerfile.in" "${ARGREPORT_IMAGE_DIR}/Containerfile" @ONLY)
 add_custom_command(OUTPUT "${ARGREPORT_IMAGE_DIR}/argreport" "${ARGREPORT_IMAGE_DIR}/copyright"
     COMMAND "${CMAKE_OBJCOPY}" --strip-all --remove-section=.comment
         "$<TARGET_FILE:argreport>" "${ARGREPORT_IMAGE_DIR}/argreport"
@@ -219,22 +218,17 @@ add_custom_target(image_context DEPENDS "${ARGREPORT_IMAGE_DIR}/argreport"
 # the manifest list over every architecture's image. A tag cannot hold a
 # snapshot's '+', which becomes '_'. A list already holding
 # the name is removed first, or the build would leave it behind unnamed.
-set(image_options -t ${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION}-${ARGREPORT_DEB_ARCH})
+set(image_names ${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION}-${ARGREPORT_DEB_ARCH})
 set(image_list_cleanup "")
 if(NOT CMAKE_CROSSCOMPILING)
-    list(APPEND image_options -t ${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION})
+    list(APPEND image_names ${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION})
     set(image_list_cleanup COMMAND sh -c
         "! podman manifest exists \"$1\" || podman manifest rm \"$1\" >/dev/null"
         sh localhost/${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION})
 endif()
-if(ARGREPORT_OCI_PLATFORM)
-    list(APPEND image_options --platform ${ARGREPORT_OCI_PLATFORM})
-endif()
-# The image's annotations, which build-images.sh gives the list's entries
-# too. No address where the source is published: the project has none yet.
-# Built without intermediate images (--layers=false), so that no annotation
-# names one, and without buildah's version label, which would tie the
-# image's id to the builder's version.
+# The image's annotations, and labels, which build-images.sh gives the list's
+# entries too. No address where the source is published: the project has
+# none yet.
 set(image_annotations
     "org.opencontainers.image.title=${PROJECT_NAME}"
     "org.opencontainers.image.description=${CPACK_PACKAGE_DESCRIPTION_SUMMARY}"
@@ -244,15 +238,12 @@ set(image_annotations
     "org.opencontainers.image.licenses=${ARGREPORT_LICENSE}")
 list(JOIN image_annotations "\n" annotations)
 file(CONFIGURE OUTPUT "${ARGREPORT_IMAGE_DIR}/annotations" CONTENT "${annotations}\n")
-foreach(annotation IN LISTS image_annotations)
-    list(APPEND image_options --annotation "${annotation}")
-endforeach()
 add_custom_target(image
     ${image_list_cleanup}
-    COMMAND podman build --quiet --no-cache --layers=false --identity-label=false
-        --timestamp ${ARGREPORT_EPOCH} ${image_options} "${ARGREPORT_IMAGE_DIR}"
+    COMMAND "${ARGREPORT_PACKAGING}/build-image.sh" "${ARGREPORT_IMAGE_DIR}"
+        ${ARGREPORT_EPOCH} "${ARGREPORT_OCI_PLATFORM}" ${image_names}
     DEPENDS image_context
-    COMMENT "Building the image ${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION}-${ARGREPORT_DEB_ARCH} with podman"
+    COMMENT "Building the image ${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION}-${ARGREPORT_DEB_ARCH} with buildah"
     VERBATIM)
 
 # The source release: the committed tree, with its commit's time and id,

@@ -116,7 +116,7 @@ def main():
         if b["musl_libdir"]:
             packages.add(package_of(os.path.join(b["musl_libdir"], "libc.a")))
     tools = []
-    for command in ("cmake", "dpkg-deb", "rpmbuild", "podman", "git", "gzip", "tar", "python3"):
+    for command in ("cmake", "dpkg-deb", "rpmbuild", "podman", "buildah", "git", "gzip", "tar", "python3"):
         found = tool(command)
         if found and found["name"] not in [t["name"] for t in tools]:
             tools.append(found)

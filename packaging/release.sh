@@ -2,14 +2,15 @@
 # Makes the whole release of the commit checked out, into build/publish/:
 #   argreport-NAME.tar.gz                   the source release
 #   every architecture's .deb, .rpm and binary tarball
+#   argreport-NAME-oci.tar                  the images and their list (an OCI layout)
 #   argreport-NAME-ARCH.cdx.json            each architecture's SBOM (CycloneDX 1.6)
 #   argreport-NAME.intoto.jsonl             the provenance (in-toto, SLSA v1)
 #   SHA256SUMS                              over all of them
 #   SHA256SUMS.asc, argreport-NAME.tar.gz.asc
 #                                           detached signatures, with a key
 # NAME is the version on a release's tag, a snapshot's name elsewhere (see
-# packaging/version.cmake). It also builds each architecture's image, which
-# the SBOMs name by id.
+# packaging/version.cmake). The SBOMs name each architecture's image by its
+# id, the digest of its configuration, which the archive's image has too.
 #
 #   [ARGREPORT_SIGNING_KEY=KEY] [ARGREPORT_PACKAGE_REVISION=N] packaging/release.sh [ARCH...]
 #
@@ -61,13 +62,14 @@ for arch in "${arches[@]}"; do
 done
 
 images=()
-if command -v podman >/dev/null; then
+if command -v podman >/dev/null && command -v buildah >/dev/null; then
     packaging/build-images.sh "${arches[@]}" >/dev/null
     for arch in "${arches[@]}"; do
         images+=("$(podman image inspect --format '{{.Id}}' "localhost/argreport:${name//+/_}-$arch")")
     done
+    cp "build/images/argreport-$name-oci.tar" "$publish/"
 else
-    say "podman is not installed: no images are built, and the SBOMs name none"
+    say "podman or buildah is not installed: no images are built or published, and the SBOMs name none"
 fi
 
 for i in "${!arches[@]}"; do
