@@ -74,10 +74,10 @@ for t in "${tests[@]}"; do
 done
 
 # Container transcripts: the image of the release and an image "demo" whose
-# entry point is /bin/app --serve, under the lock that all users of podman on
-# this machine share, with .ci/lib.sh's work-arounds for this sandbox.
+# entry point is /bin/app --serve, with .ci/lib.sh's work-arounds for this
+# sandbox. The parts that use podman run one after another.
 podman_setup() {
-    # Under the lock, a pod of the recipe's name is one that a killed run left.
+    # A pod of the recipe's name is one that a killed run left.
     podman pod rm -f argreport-demo >/dev/null 2>&1
     cmake --build build/release --target image >/dev/null || return 1
     mkdir -p "$work/demo"
