@@ -22,7 +22,8 @@ labels=$(podman image inspect --format '{{range $k, $v := .Config.Labels}}{{$k}}
 {{end}}' "$image")
 created=$(TZ=UTC date -d "@$(git log -1 --format=%ct)" +%Y-%m-%dT%H:%M:%SZ)
 for label in licenses=MIT "version=$release" title=argreport "revision=$(git rev-parse HEAD)" \
-             "created=$created" "description=Show the argument vector a program receives, byte for byte"; do
+             "created=$created" "description=Show the argument vector a program receives, byte for byte" \
+             "vendor=$(jq -r .supplier build/release/release.json)" "authors=$(jq -r .contact build/release/release.json)"; do
     check "the image's label $label" grep -qxF "org.opencontainers.image.$label" <<<"$labels"
 done
 container=$(podman create "$image")
@@ -84,8 +85,8 @@ for arch in "${arches[@]}"; do
     check "$img names no base image and no builder's version, not even empty" \
         bash -c '[[ -n $1 && ! $1 =~ (org\.opencontainers\.image\.base\.|io\.buildah\.version) ]]' _ "$keys"
     digest=$(podman image inspect --format '{{.Digest}}' "$img")
-    entry=$(awk -v d="$digest" '/"digest"/ { cur = $2; gsub(/[",]/, "", cur) } /"annotations"/ { a = 1; next }
-        a && /}/ { a = 0 } a && cur == d { sub(/^ *"/, ""); sub(/",?$/, ""); sub(/": "/, "="); print }' <<<"$inspect")
+    entry=$(jq -r --arg d "$digest" '.manifests[] | select(.digest == $d)
+        | .annotations | to_entries[] | "\(.key)=\(.value)"' <<<"$inspect")
     own=$(podman image inspect --format '{{range $k, $v := .Annotations}}{{$k}}={{$v}}
 {{end}}' "$img" | sed '/^$/d')
     check "the list's entry for $arch carries its image's annotations" test -n "$entry" -a "$entry" = "$own"

@@ -235,7 +235,9 @@ set(image_annotations
     "org.opencontainers.image.version=${ARGREPORT_VERSION}"
     "org.opencontainers.image.revision=${ARGREPORT_REVISION}"
     "org.opencontainers.image.created=${ARGREPORT_CREATED}"
-    "org.opencontainers.image.licenses=${ARGREPORT_LICENSE}")
+    "org.opencontainers.image.licenses=${ARGREPORT_LICENSE}"
+    "org.opencontainers.image.vendor=${CPACK_PACKAGE_VENDOR}"
+    "org.opencontainers.image.authors=${CPACK_PACKAGE_CONTACT}")
 list(JOIN image_annotations "\n" annotations)
 file(CONFIGURE OUTPUT "${ARGREPORT_IMAGE_DIR}/annotations" CONTENT "${annotations}\n")
 add_custom_target(image
