@@ -28,11 +28,12 @@ extern "C" const ElfW(Ehdr) __ehdr_start __attribute__((visibility("hidden")));
 namespace {
 
 // The counters come first: they share a page with the start of the buffer,
-// so a short report touches one page of it, not two.
+// so a short report touches one page of it, not two. Its size is the
+// build's (ARGREPORT_BUFFER_SIZE), which the tests take too.
 struct {
     size_t len;
     bool failed; // once set, nothing more is written to standard output
-    char data[16384];
+    char data[ARGREPORT_BUFFER_SIZE];
 } out;
 
 bool write_all(int fd, const char *p, size_t n)
