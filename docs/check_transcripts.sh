@@ -42,15 +42,25 @@ shape() {
 # as a terminal shows it: runs the command in a fresh tmux terminal of 100
 # columns, in a UTF-8 locale, and prints the screen once it has ended, less
 # its trailing empty lines. less quits at the end of what fits a screen (-F)
-# and leaves it there (-X).
+# and leaves it there (-X). Each terminal has a server and a socket of its
+# own, and outlives it: a server told to exit still accepts on its socket
+# for a moment, and a client that reached it there saw it go ("server exited
+# unexpectedly"), the next no server at all.
 on_terminal() {
-    local script=$CRAMTMP/terminal.sh sock=$CRAMTMP/tmux.sock
+    local script=$CRAMTMP/terminal.sh sock pid
     cat >"$script"
+    sock=$(mktemp -u "$CRAMTMP/tmux-XXXXXX")
     LANG=C.UTF-8 LC_ALL=C.UTF-8 LESS=FX tmux -S "$sock" -f /dev/null new-session -d -x 100 -y 50 \
         "bash $script; tmux -S $sock wait-for -S ended; sleep 600"
+    pid=$(tmux -S "$sock" display-message -p '#{pid}')
     tmux -S "$sock" wait-for ended
     tmux -S "$sock" capture-pane -p | awk '{ line[NR] = $0 } NF { last = NR } END { for (i = 1; i <= last; i++) print line[i] }'
     tmux -S "$sock" kill-server
+    # Gone, or a zombie that its new parent has yet to reap.
+    while [ -n "$pid" ] && [ -e "/proc/$pid" ] && [ "$(sed 's/.*) //; s/ .*//' "/proc/$pid/stat" 2>/dev/null)" != Z ]; do
+        sleep 0.05
+    done
+    rm -f "$sock"
 }
 EOF
 
