@@ -6,7 +6,9 @@
 # - after a failure (EIO, ENOSPC, EPIPE with SIGPIPE ignored, a write that
 #   returns 0), standard output holds exactly what the writes before it
 #   took, nothing more is written to it, and the status is 1 with the message;
-# - when the message's own write fails too, status 1 all the same.
+# - when the message's own write fails too, status 1 all the same;
+# - a message whose write is interrupted, the usage message or the one
+#   about a standard output that refuses everything, goes out whole.
 # These are the branches no real sink reaches on demand. With --emulator
 # QEMU, the program runs under qemu's user-mode emulation, whose host write
 # and poll calls are the ones strace sees and fails.
@@ -18,14 +20,16 @@ command -v strace >/dev/null || { echo "FAILED: strace is not installed"; exit 1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 message=$'error: 写入标准输出失败!'
+usage=$'error: 命令行参数个数错误!'
 # A report of several buffers' worth, with an entry larger than the buffer
 # in the middle: it leaves the program in a direct write of its own.
 args=(7 "$(printf '%20000s' | tr ' ' x)" $(seq 3000))
 deviations=0 runs=0
 deviation() { echo "FAILED: $*"; deviations=$((deviations + 1)); }
 
-# One run under strace: the rules to inject, then how standard output is
-# taken (file or nonblocking pipe). Leaves out, err, status and the trace.
+# One run under strace: how standard output is taken (file, nonblocking
+# pipe, or /dev/full), then the rules to inject. Leaves out, err, status and
+# the trace.
 traced() {
     local sink=$1; shift
     local injections=()
@@ -40,8 +44,10 @@ traced() {
             "${emulator[@]}" "$bin" "${args[@]}" 2>"$work/err"
           echo $? >"$work/status"; } | cat >"$work/out"
     else
+        local to=$work/out
+        [ "$sink" != full ] || to=/dev/full
         (trap '' PIPE; exec timeout 30 strace -f -qq -e signal=none -e trace=write,poll,ppoll -s 0 \
-            -o "$work/trace" "${injections[@]}" "${emulator[@]}" "$bin" "${args[@]}" >"$work/out" 2>"$work/err")
+            -o "$work/trace" "${injections[@]}" "${emulator[@]}" "$bin" "${args[@]}" >"$to" 2>"$work/err")
         echo $? >"$work/status"
     fi
     status=$(cat "$work/status")
@@ -99,6 +105,26 @@ done
 traced file "write:error=EIO:when=1+"
 [ "$status" = 1 ] || deviation "EIO at every write: status $status, not 1"
 [ ! -s "$work/out" ] && [ ! -s "$work/err" ] || deviation "EIO at every write: something was written"
+
+# The messages' own writes interrupted, then failed: the usage message, the
+# first write of a run with no argument, and the one that follows a report
+# refused whole. Interrupted, each goes out whole; failed, the status is 1.
+message_fault() { # which write, the message, then the arguments
+    local when=$1 want=$2 fault what
+    shift 2
+    args=("$@")
+    for fault in EINTR EIO; do
+        traced full "write:error=$fault:when=$when"
+        what="$fault at the message's write, with ${*:-no argument}"
+        [ "$status" = 1 ] || deviation "$what: status $status, not 1"
+        [ "$fault" = EIO ] && want=
+        [ "$(cat "$work/err")" = "$want" ] || deviation "$what: standard error says $(head -c 200 "$work/err")"
+        grep -q "^[0-9]* *write(2,.*$fault.*INJECTED" "$work/trace" ||
+            deviation "$what: the message's write was not the one injected"
+    done
+}
+message_fault 1 "$usage"
+message_fault 2 "$message" 42
 
 if [ "$deviations" = 0 ]; then
     echo "ok: $runs runs with faults injected into $writes writes: every one as the contract says"
