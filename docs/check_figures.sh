@@ -16,10 +16,8 @@ arches=(amd64 arm64 armhf i386 ppc64el s390x)
 for arch in "${arches[@]}"; do
     preset=package-$arch
     [ "$arch" = amd64 ] && preset=package
-    cmake --workflow --preset "$preset" >"/tmp/check_figures.$$.log" 2>&1 ||
-        { cat "/tmp/check_figures.$$.log"; fail "cmake --workflow --preset $preset"; }
+    logged "cmake --workflow --preset $preset" cmake --workflow --preset "$preset"
 done
-rm -f "/tmp/check_figures.$$.log"
 [ "$failures" = 0 ] || finish
 
 grouped() { sed ':a; s/\([0-9]\)\([0-9]\{3\}\)\($\|,\)/\1,\2\3/; ta' <<<"$1"; } # 18072 -> 18,072

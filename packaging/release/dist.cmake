@@ -65,29 +65,30 @@ execute_process(
     COMMAND_ERROR_IS_FATAL ANY)
 # The source RPM of that spec, which the upstream RPMs name as theirs: made
 # with the commit's time, no build host and no distribution tag. rpmbuild
-# records the spec as expanded, with the paths of the build and source
-# directories: they are fixed, and so is the directory, used by one build
-# at a time.
+# records the spec's %prep as expanded, with the paths of the source and
+# build directories: it runs in a directory of the build tree and is given
+# them relative to it, so that where the tree lies changes no byte.
 find_program(RPMBUILD rpmbuild)
-find_program(FLOCK flock)
 set(srpm "")
-if(RPMBUILD AND FLOCK)
-    set(fixed /tmp/argreport-srpm)
+if(RPMBUILD)
+    set(scratch "${OUTPUT_DIR}/srpm")
+    file(REMOVE_RECURSE "${scratch}")
+    file(MAKE_DIRECTORY "${scratch}")
+    file(COPY "${OUTPUT_DIR}/${NAME}.tar.gz" DESTINATION "${scratch}")
+    file(WRITE "${scratch}/argreport.spec" "${spec}")
     execute_process(
-        COMMAND "${FLOCK}" "${fixed}.lock" sh -c [[
-            set -e
-            rm -rf "$1" && mkdir "$1" && cp "$2" "$1/"
-            SOURCE_DATE_EPOCH=$3 "$4" -ts --quiet --define "_topdir $1/rpmbuild" --define "_builddir $1/BUILD" \
-                --define "_srcrpmdir $1" --define "dist %{nil}" --define "_buildhost reproducible" \
-                --define "use_source_date_epoch_as_buildtime 1" --define "clamp_mtime_to_source_date_epoch 1" \
-                --define "source_date_epoch_from_changelog 0" "$1/${2##*/}"
-            mv "$1"/*.src.rpm "$5/"
-            rm -rf "$1"]]
-            sh "${fixed}" "${OUTPUT_DIR}/${NAME}.tar.gz" "${ARGREPORT_EPOCH}" "${RPMBUILD}" "${OUTPUT_DIR}"
-        OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+        COMMAND "${CMAKE_COMMAND}" -E env "SOURCE_DATE_EPOCH=${ARGREPORT_EPOCH}"
+            "${RPMBUILD}" -bs --quiet --define "_topdir ." --define "_sourcedir ." --define "_builddir BUILD"
+            --define "_srcrpmdir ." --define "dist %{nil}" --define "_buildhost reproducible"
+            --define "use_source_date_epoch_as_buildtime 1" --define "clamp_mtime_to_source_date_epoch 1"
+            --define "source_date_epoch_from_changelog 0" argreport.spec
+        WORKING_DIRECTORY "${scratch}" OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+    file(GLOB made "${scratch}/*.src.rpm")
+    file(COPY ${made} DESTINATION "${OUTPUT_DIR}")
+    file(REMOVE_RECURSE "${scratch}")
     file(GLOB srpm RELATIVE "${OUTPUT_DIR}" "${OUTPUT_DIR}/*.src.rpm")
 else()
-    message(WARNING "rpmbuild or flock was not found: no source RPM, which the upstream RPMs name")
+    message(WARNING "rpmbuild was not found: no source RPM, which the upstream RPMs name")
 endif()
 execute_process(COMMAND sha256sum "${NAME}.tar.gz" ${srpm}
     WORKING_DIRECTORY "${OUTPUT_DIR}" OUTPUT_FILE "${OUTPUT_DIR}/SHA256SUMS"
