@@ -105,4 +105,16 @@ register_qemu() { # qemu's name for the architecture
 podman_run_opts=(--runtime runc --ulimit nofile=1024:1024 --ulimit nproc=1024:1024)
 podman_conf() { # the same, for podman kube play's containers, in a file
     printf '[containers]\ndefault_ulimits = ["nofile=1024:1024", "nproc=1024:1024"]\n[engine]\nruntime = "runc"\n' >"$1"
+    printf 'tmp_dir = "%s/tmp"\n[network]\nnetwork_config_dir = "%s/networks"\n' "$containers" "$containers" >>"$1"
 }
+# The images, containers, pods and networks that the checks make live in
+# this tree's build/containers, not in the machine's container storage: two
+# trees checked at once never see each other's names, and the documents'
+# podman, buildah and skopeo commands run as written, told where by the
+# environment.
+containers=$PWD/build/containers
+mkdir -p "$containers"
+printf '[storage]\ndriver = "overlay"\ngraphroot = "%s/storage"\nrunroot = "%s/run"\n' \
+    "$containers" "$containers" >"$containers/storage.conf"
+podman_conf "$containers/containers.conf"
+export CONTAINERS_STORAGE_CONF=$containers/storage.conf CONTAINERS_CONF=$containers/containers.conf
