@@ -106,6 +106,8 @@ podman_run_opts=(--runtime runc --ulimit nofile=1024:1024 --ulimit nproc=1024:10
 podman_conf() { # the same, for podman kube play's containers, in a file
     printf '[containers]\ndefault_ulimits = ["nofile=1024:1024", "nproc=1024:1024"]\n[engine]\nruntime = "runc"\n' >"$1"
     printf 'tmp_dir = "%s/tmp"\n[network]\nnetwork_config_dir = "%s/networks"\n' "$containers" "$containers" >>"$1"
+    printf 'default_subnet = "%s"\ndefault_subnet_pools = [{"base" = "%s", "size" = 25}]\n' \
+        "10.$subnet.0/25" "10.$subnet.128/25" >>"$1"
 }
 # The images, containers, pods and networks that the checks make live in
 # this tree's build/containers, not in the machine's container storage: two
@@ -113,6 +115,10 @@ podman_conf() { # the same, for podman kube play's containers, in a file
 # podman, buildah and skopeo commands run as written, told where by the
 # environment.
 containers=$PWD/build/containers
+# Their networks' addresses too, picked by the tree's path: the machine's
+# bridges and DNS servers are shared, and two trees' pods on one subnet
+# would claim the same gateway.
+subnet=$(cksum <<<"$PWD" | awk '{ print 100 + $1 % 100 "." int($1 / 100) % 256 }')
 mkdir -p "$containers"
 printf '[storage]\ndriver = "overlay"\ngraphroot = "%s/storage"\nrunroot = "%s/run"\n' \
     "$containers" "$containers" >"$containers/storage.conf"
