@@ -464,8 +464,9 @@ class FailedWrite : public testing::TestWithParam<Failure> {};
 
 TEST_P(FailedWrite, IsReportedAndFailsTheRun)
 {
-    SKIP_UNLESS_THE_KERNEL_TAKES(GetParam().args);
-    const Result r = run(GetParam().args, {}, {GetParam().sink, GetParam().ignore_sigpipe});
+    const Failure &c = GetParam();
+    SKIP_UNLESS_THE_KERNEL_TAKES(c.args);
+    const Result r = run(c.args, {}, {c.sink, c.ignore_sigpipe});
     EXPECT_EQ(r.err, lost);
     EXPECT_TRUE(exited_with(r, 1)) << r.status;
 }
