@@ -88,16 +88,18 @@ lintian_clean() { # .deb
 
 # binfmt_misc runs a foreign binary through qemu, with argv[0] as given (P),
 # and inside containers too (F). Registered here, removed by scratch's trap.
+# The kernel's table is the machine's: each run registers under a name of
+# its own, as another tree's run may remove its own entry at any time.
 register_qemu() { # qemu's name for the architecture
-    local rule=/usr/lib/binfmt.d/qemu-$1.conf line
+    local rule=/usr/lib/binfmt.d/qemu-$1.conf name=argreport-${work##*/}-qemu-$1 line
     [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
-    [ ! -e "/proc/sys/fs/binfmt_misc/argreport-qemu-$1" ] || return 0
+    [ ! -e "/proc/sys/fs/binfmt_misc/$name" ] || return 0
     if [ -f "$rule" ]; then
-        line=$(awk -F: -v OFS=: -v q="$(command -v "qemu-$1-static")" '{ $2 = "argreport-" $2; $7 = q; $8 = "POF"; print }' "$rule")
+        line=$(awk -F: -v OFS=: -v n="$name" -v q="$(command -v "qemu-$1-static")" '{ $2 = n; $7 = q; $8 = "POF"; print }' "$rule")
     elif [ "$1" = i386 ]; then # no rule where x86-64 kernels run it natively
-        line=":argreport-qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$(command -v qemu-i386-static):POF"
+        line=":$name:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$(command -v qemu-i386-static):POF"
     fi
-    echo "$line" >/proc/sys/fs/binfmt_misc/register && registered+=("argreport-qemu-$1")
+    echo "$line" >/proc/sys/fs/binfmt_misc/register && registered+=("$name")
 }
 
 # This sandbox refuses crun's cgroup setup and the default limits: the
