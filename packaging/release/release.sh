@@ -32,8 +32,58 @@ if [ -n "${ARGREPORT_SIGNING_KEY:-}" ]; then
     gpg --batch --list-secret-keys "$ARGREPORT_SIGNING_KEY" >/dev/null \
         || { say "no secret key '$ARGREPORT_SIGNING_KEY' in ${GNUPGHOME:-~/.gnupg}"; exit 1; }
 fi
-[ -z "$(git status --porcelain --untracked-files=no)" ] \
-    || { say "the checkout has uncommitted changes, which no release may hold"; exit 1; }
+# Nothing but the commit: a changed or untracked file could reach an
+# artefact (a stray packaging/source-release.cmake would rename them all).
+# Ignored files (build/) are not listed.
+stray=$(git status --porcelain --untracked-files=all)
+if [ -n "$stray" ]; then
+    say "the checkout holds changed or untracked files, which no release may hold:"
+    echo "$stray" >&2
+    exit 1
+fi
+
+# Each architecture's binary is tested before anything is signed: the suite,
+# built by the dev preset, against it, tests/check_hardening.sh and
+# tests/check_faults.sh, natively or under qemu, as .ci/arches.sh runs them.
+# A foreign binary runs under qemu through binfmt_misc, with argv[0] as given
+# (P), which the suite checks. As root, the run registers entries of its own,
+# removed when it ends, whatever other runs register or remove; otherwise
+# the system's must be there (Debian: qemu-user-static).
+entries=()
+trap 'for e in "${entries[@]}"; do echo -1 >"/proc/sys/fs/binfmt_misc/$e" 2>/dev/null || true; done' EXIT
+logs=build/release-tests
+runs() { "$1" 1 >/dev/null 2>&1; }
+logged() { # log name, command...: its output goes to the log, shown if it fails
+    local log=$logs/$1
+    shift
+    if ! "$@" >"$log" 2>&1; then
+        tail -n 40 "$log" >&2
+        say "FAILED, so nothing is signed: $* (all of it in $log)"
+        exit 1
+    fi
+}
+tested() { # Debian's name for the architecture, the binary
+    local arch=$1 bin=$2 qemu rule emulator=()
+    qemu=$(awk -v arch="$arch" '/^set\(ARGREPORT_TARGETS/ { on = 1 }
+        on && index($0, "\"" arch "|") { split($0, f, /[|"]/); print f[8] } on && /\)$/ { on = 0 }' cmake/musl.cmake)
+    if [ "$arch" != amd64 ] && ! { [ "$arch" = i386 ] && runs "$bin"; }; then
+        command -v "qemu-$qemu-static" >/dev/null \
+            || { say "qemu-$qemu-static, which runs the $arch binary, was not found"; exit 1; }
+        emulator=(--emulator "$(command -v "qemu-$qemu-static")")
+        rule=/usr/lib/binfmt.d/qemu-$qemu.conf
+        if [ "$(id -u)" = 0 ] && [ -f "$rule" ]; then
+            [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+            awk -F: -v OFS=: -v name="argreport-release-$$-$qemu" -v q="${emulator[1]}" \
+                '{ $2 = name; $7 = q; $8 = "POF"; print }' "$rule" >/proc/sys/fs/binfmt_misc/register
+            entries+=("argreport-release-$$-$qemu")
+        fi
+        runs "$bin" || { say "$bin does not run here: register qemu-$qemu-static with binfmt_misc"; exit 1; }
+    fi
+    logged "$arch-hardening.log" tests/check_hardening.sh --static "${emulator[@]}" "$bin"
+    logged "$arch-faults.log" tests/check_faults.sh "${emulator[@]}" "$bin"
+    logged "$arch-suite.log" env ARGREPORT_UNDER_TEST="$PWD/$bin" ctest --preset dev
+    say "$arch: the suite, tests/check_hardening.sh and tests/check_faults.sh pass on $bin"
+}
 
 cmake --workflow --preset dist >/dev/null
 name=$(cmake -P packaging/release/version.cmake)
@@ -41,6 +91,10 @@ rm -rf "$publish"
 mkdir -p "$publish"
 cp "build/dist/argreport-$name.tar.gz" "$publish/"
 say "argreport $name, packages revision $revision, for ${arches[*]}"
+
+rm -rf "$logs"
+mkdir -p "$logs"
+logged dev-build.log bash -c 'cmake --preset dev && cmake --build --preset dev'
 
 presets=()
 for arch in "${arches[@]}"; do
@@ -58,6 +112,11 @@ for arch in "${arches[@]}"; do
              "argreport-$name-linux-$machine.tar.gz"; do
         cp "$build/packages/$f" "$publish/"
     done
+    # The binary as shipped, stripped, from the binary tarball.
+    mkdir -p "$logs/$arch"
+    tar -xzf "$publish/argreport-$name-linux-$machine.tar.gz" -C "$logs/$arch" --strip-components=2 \
+        "argreport-$name-linux-$machine/bin/argreport"
+    tested "$arch" "$logs/$arch/argreport"
     presets+=("$package")
 done
 
