@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Makes the whole release of the commit checked out, into build/publish/:
 #   argreport-NAME.tar.gz                   the source release
+#   argreport-PV.src.rpm                    the source RPM the RPMs name
 #   every architecture's .deb, .rpm and binary tarball
-#   argreport-NAME-oci.tar                  the images and their list (an OCI layout)
-#   argreport-NAME-ARCH.cdx.json            each architecture's SBOM (CycloneDX 1.6)
-#   argreport-NAME.intoto.jsonl             the provenance (in-toto, SLSA v1)
-#   SHA256SUMS                              over all of them
-#   SHA256SUMS.asc, argreport-NAME.tar.gz.asc
+#   argreport-PV-oci.tar                    the images and their list (an OCI layout)
+#   argreport-PV-ARCH.cdx.json              each architecture's SBOM (CycloneDX 1.6)
+#   argreport-PV.intoto.jsonl               the provenance (in-toto, SLSA v1)
+#   argreport-PV.SHA256SUMS                 over all of them
+#   argreport-PV.SHA256SUMS.asc, argreport-NAME.tar.gz.asc
 #                                           detached signatures, with a key
+# after testing every architecture's binary: nothing is signed unless all
+# of it passes. PV is the packages' version, NAME-0upstreamN: every file
+# whose bytes a rebuild changes carries it.
 # NAME is the version on a release's tag, a snapshot's name elsewhere (see
 # packaging/release/version.cmake). The SBOMs name each architecture's image by its
 # id, the digest of its configuration, which the archive's image has too.
@@ -16,8 +20,9 @@
 #
 # KEY is any name gpg takes for a secret key of the caller's keyring
 # (GNUPGHOME is honoured); without it nothing is signed. N is the packages'
-# revision, 1 by default. ARCH are Debian's names, all by default; a
-# release is all of them.
+# revision, 1 by default; a rebuild (N > 1) is dated by SOURCE_DATE_EPOCH,
+# which it needs, and signs only its checksums. ARCH are Debian's names,
+# all by default; a release is all of them.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 arches=("$@")
@@ -85,12 +90,23 @@ tested() { # Debian's name for the architecture, the binary
     say "$arch: the suite, tests/check_hardening.sh and tests/check_faults.sh pass on $bin"
 }
 
+# Revision 1 is dated by its commit; a rebuild by the rebuilder's
+# SOURCE_DATE_EPOCH, which configuring asks for.
+if [ "$revision" = 1 ] && [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
+    say "SOURCE_DATE_EPOCH is not used for revision 1, which its commit dates"
+    unset SOURCE_DATE_EPOCH
+fi
+cmake --preset dist "-DARGREPORT_PACKAGE_REVISION=$revision" >/dev/null
 cmake --workflow --preset dist >/dev/null
 name=$(cmake -P packaging/release/version.cmake)
+# Every file whose bytes a rebuild changes is named with the packages'
+# version, NAME-0upstreamN; the source tarball, the same tree, keeps NAME.
+version=$(field build/dist/release.json package_version)
+sums=argreport-$version.SHA256SUMS
 rm -rf "$publish"
 mkdir -p "$publish"
-cp "build/dist/argreport-$name.tar.gz" "$publish/"
-say "argreport $name, packages revision $revision, for ${arches[*]}"
+cp "build/dist/argreport-$name.tar.gz" "build/dist/argreport-$version.src.rpm" "$publish/"
+say "argreport $name, packages $version, for ${arches[*]}"
 
 rm -rf "$logs"
 mkdir -p "$logs"
@@ -105,17 +121,18 @@ for arch in "${arches[@]}"; do
     cmake --workflow --preset "$package" >/dev/null
     [ "$(field "$build/release.json" version)" = "$name" ] \
         || { say "$build names $(field "$build/release.json" version), not $name"; exit 1; }
-    package_version=$(field "$build/release.json" package_version)
+    [ "$(field "$build/release.json" package_version)" = "$version" ] \
+        || { say "$build's packages are $(field "$build/release.json" package_version), not $version"; exit 1; }
     rpm_arch=$(field "$build/release.json" rpm_arch)
     machine=$(field "$build/release.json" machine)
-    for f in "argreport_${package_version}_$arch.deb" "argreport-$name-$revision.$rpm_arch.rpm" \
-             "argreport-$name-linux-$machine.tar.gz"; do
+    for f in "argreport_${version}_$arch.deb" "argreport-$version.$rpm_arch.rpm" \
+             "argreport-$version-linux-$machine.tar.gz"; do
         cp "$build/packages/$f" "$publish/"
     done
     # The binary as shipped, stripped, from the binary tarball.
     mkdir -p "$logs/$arch"
-    tar -xzf "$publish/argreport-$name-linux-$machine.tar.gz" -C "$logs/$arch" --strip-components=2 \
-        "argreport-$name-linux-$machine/bin/argreport"
+    tar -xzf "$publish/argreport-$version-linux-$machine.tar.gz" -C "$logs/$arch" --strip-components=2 \
+        "argreport-$version-linux-$machine/bin/argreport"
     tested "$arch" "$logs/$arch/argreport"
     presets+=("$package")
 done
@@ -126,7 +143,7 @@ if command -v podman >/dev/null && command -v buildah >/dev/null; then
     for arch in "${arches[@]}"; do
         images+=("$(podman image inspect --format '{{.Id}}' "localhost/argreport:${name//+/_}-$arch")")
     done
-    cp "build/images/argreport-$name-oci.tar" "$publish/"
+    cp "build/images/argreport-$version-oci.tar" "$publish/"
 else
     say "podman or buildah is not installed: no images are built or published, and the SBOMs name none"
 fi
@@ -139,14 +156,19 @@ done
 python3 packaging/release/provenance.py "$publish" "${presets[@]}" >/dev/null
 
 (cd "$publish" && find . -maxdepth 1 -type f -printf '%f\n' | LC_ALL=C sort | xargs sha256sum >../SHA256SUMS.new)
-mv build/SHA256SUMS.new "$publish/SHA256SUMS"
+mv build/SHA256SUMS.new "$publish/$sums"
 
 if [ -n "${ARGREPORT_SIGNING_KEY:-}" ]; then
-    for f in SHA256SUMS "argreport-$name.tar.gz"; do
+    # The source tarball is signed once, with the version's first packages:
+    # a rebuild's checksums cover it, and a new signature would be other
+    # bytes under the name already published.
+    signed=("$sums")
+    [ "$revision" != 1 ] || signed+=("argreport-$name.tar.gz")
+    for f in "${signed[@]}"; do
         gpg --batch --yes --quiet --local-user "$ARGREPORT_SIGNING_KEY" --armor --detach-sign \
             --output "$publish/$f.asc" "$publish/$f"
     done
-    say "signed SHA256SUMS and argreport-$name.tar.gz with $ARGREPORT_SIGNING_KEY"
+    say "signed ${signed[*]} with $ARGREPORT_SIGNING_KEY"
 else
     say "ARGREPORT_SIGNING_KEY is not set: nothing is signed"
 fi
