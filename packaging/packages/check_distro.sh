@@ -40,6 +40,19 @@ LDFLAGS="-Xlinker --package-metadata=$note" cmake --preset release -B "$preset_t
     && cmake --build "$preset_tree" >>"$work/release.log" 2>&1 || { cat "$work/release.log"; fail "the release preset with a note"; }
 check "the release preset given a note in LDFLAGS carries that note and no other" \
     test "$(notes "$preset_tree/argreport")" = "$note"
+# As Debian's dh-package-notes gives it: a specs file, named in LDFLAGS,
+# whose link rule adds the note to every link, ahead of the link's own
+# options.
+cat >"$work/package-notes.specs" <<'EOF'
+*link:
++ --package-metadata={\"type\":\"deb\",\"name\":\"%:getenv(DEB_SOURCE_PACKAGE_NAME \",\"version\":\"%:getenv(DEB_SOURCE_PACKAGE_VERSION \"}))
+EOF
+export DEB_SOURCE_PACKAGE_NAME=argreport DEB_SOURCE_PACKAGE_VERSION=$release-1
+LDFLAGS="-specs=$work/package-notes.specs" cmake --preset release -B "$work/specs" >"$work/specs.log" 2>&1 \
+    && cmake --build "$work/specs" >>"$work/specs.log" 2>&1 || { cat "$work/specs.log"; fail "the release preset with a note in a specs file"; }
+check "the release preset given a note through -specs=, as dh-package-notes gives it, carries that note and no other" \
+    test "$(notes "$work/specs/argreport")" = "{\"type\":\"deb\",\"name\":\"argreport\",\"version\":\"$release-1\"}"
+unset DEB_SOURCE_PACKAGE_NAME DEB_SOURCE_PACKAGE_VERSION
 check "the release preset turns the tests off" grep -qx 'BUILD_TESTING:BOOL=OFF' "$preset_tree/CMakeCache.txt"
 check "the release preset maps the build's paths" grep -q -- '-ffile-prefix-map=' "$preset_tree/compile_commands.json"
 
