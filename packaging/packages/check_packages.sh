@@ -9,8 +9,9 @@ out=build/release/packages
 deb=$out/argreport_${package_version}_amd64.deb
 rpm=$out/argreport-${package_version}.x86_64.rpm
 tgz=$out/argreport-${package_version}-linux-x86_64.tar.gz
-held=$(ls "$out" | tr '\n' ' ')
-if [ "$held" = "SHA256SUMS ${rpm##*/} ${tgz##*/} ${deb##*/} " ]; then ok "$out holds $held"; else fail "$out holds $held"; fi
+held=$(LC_ALL=C ls "$out" | tr '\n' ' ')
+expected=$(printf '%s\n' SHA256SUMS "${rpm##*/}" "${tgz##*/}" "${deb##*/}" | LC_ALL=C sort | tr '\n' ' ')
+if [ "$held" = "$expected" ]; then ok "$out holds $held"; else fail "$out holds $held, not $expected"; fi
 logged "sha256sum -c $out/SHA256SUMS" bash -c 'cd "$1" && sha256sum -c SHA256SUMS' _ "$out"
 
 # The copyright file carries musl's notice: every line of the linked musl's
