@@ -75,11 +75,16 @@ tested() { # Debian's name for the architecture, the binary
         command -v "qemu-$qemu-static" >/dev/null \
             || { say "qemu-$qemu-static, which runs the $arch binary, was not found"; exit 1; }
         emulator=(--emulator "$(command -v "qemu-$qemu-static")")
-        rule=/usr/lib/binfmt.d/qemu-$qemu.conf
-        if [ "$(id -u)" = 0 ] && [ -f "$rule" ]; then
+        rule=/usr/lib/binfmt.d/qemu-$qemu.conf line=""
+        if [ -f "$rule" ]; then
+            line=$(awk -F: -v OFS=: -v name="argreport-release-$$-$qemu" -v q="${emulator[1]}" \
+                '{ $2 = name; $7 = q; $8 = "POF"; print }' "$rule")
+        elif [ "$qemu" = i386 ]; then # no rule where x86-64 kernels could run it natively
+            line=":argreport-release-$$-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:${emulator[1]}:POF"
+        fi
+        if [ "$(id -u)" = 0 ] && [ -n "$line" ]; then
             [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
-            awk -F: -v OFS=: -v name="argreport-release-$$-$qemu" -v q="${emulator[1]}" \
-                '{ $2 = name; $7 = q; $8 = "POF"; print }' "$rule" >/proc/sys/fs/binfmt_misc/register
+            echo "$line" >/proc/sys/fs/binfmt_misc/register
             entries+=("argreport-release-$$-$qemu")
         fi
         runs "$bin" || { say "$bin does not run here: register qemu-$qemu-static with binfmt_misc"; exit 1; }
