@@ -6,9 +6,10 @@ set(ARGREPORT_PACKAGING "${CMAKE_CURRENT_LIST_DIR}")
 
 # Every timestamp in an artefact is the commit's, so that no artefact records
 # when it was built. SOURCE_DATE_EPOCH wins; otherwise version.cmake has
-# taken the commit's time and id from git, or from the record a source
-# tarball carries (written by the dist target); an exported tree without
-# either falls back to the time of the first release.
+# taken the commit's time and id from git, from the record a source
+# tarball carries (written by the dist target) or from what git archive
+# wrote; a tree named with -DARGREPORT_NAME falls back to the time of the
+# first release.
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
     set(ARGREPORT_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
 endif()
