@@ -13,14 +13,15 @@ What the binary holds is read from the linker's map of that build, not from
 a list: the members of musl's libc.a and the objects the linker took, each
 with its hash, the Debian package it came from (as dpkg-query reports it)
 and its licence, which for musl's files is the stanza of musl's own
-copyright file that covers the file's source. Which release of the
-distribution those packages came from is the build machine's, as its
-os-release file says; the SBOM names it as an operating-system component
-and in the purls' distro qualifier, so that a scanner knows whose
-advisories apply. The binary's licence as a
+copyright file that covers the file's source. The binary's licence as a
 whole is ours and those of the linked files that ask for something; the
 build declared one (release.json) for its packages and image, and if the
 two disagree nothing is written and the exit status is 1.
+
+The distribution release those packages came from is the build machine's,
+as its os-release file says: the SBOM names it as an operating-system
+component and in the purls' distro qualifier, so that a scanner knows whose
+advisories apply.
 """
 import fnmatch
 import hashlib
@@ -51,7 +52,7 @@ UPSTREAM = "argreport"
 GCC_LICENSE = "GPL-3.0-or-later WITH GCC-exception-3.1"
 # The CPE dictionary's names for a distribution's releases, by os-release
 # ID; it calls Debian 12 "12.0".
-DISTRO_CPE = {"debian": "cpe:2.3:o:debian:debian_linux:{major}.0:*:*:*:*:*:*:*"}
+DISTRO_CPE = {"debian": "cpe:2.3:o:debian:debian_linux:{version}:*:*:*:*:*:*:*"}
 # musl's names for its architectures, as they appear in its source tree.
 MUSL_ARCHES = {"aarch64", "arm", "i386", "x86_64", "x32", "mips", "mips64", "mipsn32",
                "microblaze", "or1k", "powerpc", "powerpc64", "riscv32", "riscv64",
@@ -246,7 +247,8 @@ def main():
         "supplier": {"name": release.get("NAME", vendor)},
         "description": f"{release.get('PRETTY_NAME', distro)}: the release whose packages musl "
                        "and gcc's runtime, linked into the binary, are",
-        "cpe": DISTRO_CPE[vendor].format(major=cpe_value(os_version.split(".")[0])),
+        "cpe": DISTRO_CPE[vendor].format(version=cpe_value(
+            f"{os_version.split('.')[0]}.0" if release.get("VERSION_ID") else os_version)),
         "properties": [{"name": f"argreport:os-release:{key}", "value": release[key]}
                        for key in ("ID", "VERSION_ID", "VERSION_CODENAME") if release.get(key)]}
 
