@@ -100,23 +100,57 @@ if (cd build/sbom-check && npm ci --ignore-scripts --no-audit --no-fund --silent
 else
     fail "npm ci in build/sbom-check"
 fi
+uri() { jq -rn --arg v "$1" '$v | @uri'; }
+# The Debian release this machine's packages, musl's among them, come from,
+# as the purl type deb's distro qualifier writes it.
+# shellcheck disable=SC1091
+read -r distro_id os_version < <(. /etc/os-release && echo "$ID ${VERSION_ID:-$VERSION_CODENAME}")
+distro=$distro_id-$os_version
+# shellcheck disable=SC1091
+[ -n "$(. /etc/os-release && echo "${VERSION_ID:-}")" ] || distro=$os_version
+# The images' manifests, as the archive's one list names them.
+archive=$publish/argreport-$pv-oci.tar
+image_list=$(tar -xOf "$archive" index.json | jq -r '.manifests[].digest')
+image_manifests=$(tar -xOf "$archive" "blobs/${image_list/://}" | jq -r '.manifests[].digest')
 for arch in "${arches[@]}"; do
+    if [ "$arch" = amd64 ]; then build=build/release; else build=build/release-$arch; fi
     sbom=$publish/argreport-$pv-$arch.cdx.json
     musl=$(dpkg-query -W -f='${source:Version}' "musl-dev:$arch")
-    musl_purl="pkg:deb/debian/musl@$(python3 -c 'import sys, urllib.parse; print(urllib.parse.quote(sys.argv[1], safe=""))' "$musl")?arch=$arch"
-    if node build/sbom-check/validate.js "$sbom" "$musl_purl"; then
-        ok "$arch's SBOM passes CycloneDX 1.6 strict validation and the NTIA check, and names $musl_purl"
+    musl_purl="pkg:deb/$distro_id/musl@$(uri "$musl")?arch=$arch&distro=$distro"
+    # Our packages' purls, from what the packages themselves say.
+    deb=$publish/argreport_${pv}_$arch.deb
+    rpm=$publish/$(basename "$(ls "$build"/packages/argreport-"$pv".*.rpm)")
+    deb_purl="pkg:deb/argreport/argreport@$(uri "$(dpkg-deb -f "$deb" Version)")?arch=$(dpkg-deb -f "$deb" Architecture)"
+    rpm_purl="pkg:rpm/argreport/argreport@$(uri "$(rpm -qp --qf '%{VERSION}-%{RELEASE}' "$rpm")")?arch=$(rpm -qp --qf '%{ARCH}' "$rpm")"
+    if node build/sbom-check/validate.js "$sbom" "$musl_purl" "$deb_purl" "$rpm_purl"; then
+        ok "$arch's SBOM passes CycloneDX 1.6 strict validation and the NTIA check, and names $musl_purl, $deb_purl and $rpm_purl"
     else
         fail "$arch's SBOM"
     fi
+    upstream=${musl#*:}
+    check "$arch's SBOM gives musl the CPE of upstream's ${upstream%-*}" test \
+        "$(jq -r '.metadata.component.components[] | select(.name == "musl") | .cpe' "$sbom")" \
+        = "cpe:2.3:a:musl-libc:musl:${upstream%-*}:*:*:*:*:*:*:*"
+    check "$arch's SBOM has one operating-system component, $distro_id $os_version, as /etc/os-release names it" test \
+        "$(jq -r '[.components[] | select(.type == "operating-system")] | map("\(.name) \(.version)") | join(", ")' "$sbom")" \
+        = "$distro_id $os_version"
+    image=$(jq -r '.components[] | select(.type == "container") | .purl' "$sbom" \
+        | sed -n 's/^pkg:oci\/argreport@sha256%3A\([0-9a-f]\{64\}\)?.*/sha256:\1/p')
+    check "$arch's SBOM names its image by one of the manifests that the archive's list names" \
+        grep -qx "${image:-none}" <<<"$image_manifests"
+    check "$arch: the archive's blob $image is the manifest of that digest" \
+        test "sha256:$(tar -xOf "$archive" "blobs/${image/://}" | sha256sum | cut -d' ' -f1)" = "$image"
+    config=$(tar -xOf "$archive" "blobs/${image/://}" | jq -r .config.digest)
+    check "$arch: that manifest is of the image localhost/argreport:${name//+/_}-$arch, and the SBOM says its id" test \
+        "sha256:$(podman image inspect --format '{{.Id}}' "localhost/argreport:${name//+/_}-$arch")
+$config" = "$config
+$(jq -r '.components[] | select(.type == "container") | .properties[] | select(.name == "argreport:image-id") | .value' "$sbom")"
     licence=MIT
     [ "$arch" = armhf ] && licence="MIT AND BSD-2-Clause"
-    if [ "$arch" = amd64 ]; then build=build/release; else build=build/release-$arch; fi
-    rpm=$publish/$(basename "$(ls "$build"/packages/argreport-"$pv".*.rpm)")
     check "$arch: SBOM, RPM, copyright file and image all say $licence" test \
         "$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["metadata"]["component"]["licenses"][0]["expression"])' "$sbom")
 $(rpm -qp --qf '%{LICENSE}' "$rpm")
-$(dpkg-deb --fsys-tarfile "$publish/argreport_${pv}_$arch.deb" | tar -xOf - ./usr/share/doc/argreport/copyright | sed -n 's/^Comment: The binary is under \(.*\) (an SPDX expression)\.$/\1/p')
+$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/argreport/copyright | sed -n 's/^Comment: The binary is under \(.*\) (an SPDX expression)\.$/\1/p')
 $(podman image inspect --format '{{index .Config.Labels "org.opencontainers.image.licenses"}}' "localhost/argreport:${name//+/_}-$arch")" \
         = "$licence
 $licence
@@ -136,9 +170,51 @@ for c in bom["components"]:
 EOF
 done
 
-# ---- the provenance
-statement=$publish/argreport-$pv.intoto.jsonl
-check "every provenance subject's digest is its file's, and every file is a subject" python3 - "$statement" "$publish" <<'EOF'
+# ---- the provenance, a DSSE envelope signed with the key
+envelope=$publish/argreport-$pv.intoto.jsonl
+statement=$work/statement.json
+jq -j .payload "$envelope" | base64 -d >"$statement"
+check "the provenance is one DSSE envelope of an in-toto statement, with one signature by $key" test \
+    "$(jq -c '[.payloadType, [.signatures[].keyid]]' "$envelope") $(wc -l <"$envelope")" \
+    = "[\"application/vnd.in-toto+json\",[\"$key\"]] 1"
+# docs/releasing.md's commands, as a downloader runs them: those that verify
+# SHA256SUMS, then those that verify the provenance, in a directory with the
+# release and the public key, and a GNUPGHOME that holds nothing.
+doc_block() { # the indented block under <!-- run by packaging/release/check_release.sh: $1 -->
+    awk -v marker="<!-- run by packaging/release/check_release.sh: $1 -->" \
+        '$0 == marker { on = 1; next } on && /^    / { print substr($0, 5); next } on { exit }' docs/releasing.md
+}
+doc_block download >"$work/download.sh"
+doc_block provenance >"$work/provenance.sh"
+mkdir -m 700 "$work/empty-gnupg"
+mkdir "$work/download"
+cp "$publish"/* "$work/download/"
+gpg --batch --armor --export "$key" >"$work/download/argreport-signing-key.asc"
+run_doc() { # directory, then the blocks to run there, as bash -e runs a script
+    (cd "$1" && shift && for block in "$@"; do GNUPGHOME=$work/empty-gnupg bash -e -o pipefail "$block" || exit; done)
+}
+if [ -s "$work/download.sh" ] && [ -s "$work/provenance.sh" ] \
+   && run_doc "$work/download" "$work/download.sh" "$work/provenance.sh" >"$work/doc.log" 2>&1; then
+    ok "docs/releasing.md's commands verify SHA256SUMS, the provenance's signature and its subjects"
+else
+    cat "$work/doc.log"
+    fail "docs/releasing.md's commands to verify a download and its provenance"
+fi
+# The same commands, on an envelope whose statement has one byte changed.
+mkdir "$work/changed-statement"
+cp "$work/download"/* "$work/changed-statement/"
+python3 - "$work/changed-statement/argreport-$pv.intoto.jsonl" <<'EOF'
+import base64, json, sys
+envelope = json.load(open(sys.argv[1]))
+body = bytearray(base64.b64decode(envelope["payload"]))
+body[100] ^= 1
+envelope["payload"] = base64.b64encode(bytes(body)).decode()
+open(sys.argv[1], "w").write(json.dumps(envelope, separators=(",", ":")) + "\n")
+EOF
+run_doc "$work/changed-statement" "$work/provenance.sh" >"$work/changed.log" 2>&1
+check "docs/releasing.md's commands reject the provenance with one byte of its statement changed" \
+    grep -q 'BAD signature' "$work/changed.log"
+check "every provenance subject's digest is its file's, and every file is a subject" python3 - "$statement" "$publish" "$envelope" <<'EOF'
 import hashlib, json, os, sys
 s = json.loads(open(sys.argv[1]).read())
 assert s["_type"] == "https://in-toto.io/Statement/v1"
@@ -149,7 +225,7 @@ for subject in s["subject"]:
     assert subject["digest"]["sha256"] == hashlib.sha256(data).hexdigest(), subject["name"]
     names.add(subject["name"])
 files = {f for f in os.listdir(sys.argv[2]) if not f.endswith((".SHA256SUMS", ".asc"))}
-assert names == files - {os.path.basename(sys.argv[1])}, files ^ names
+assert names == files - {os.path.basename(sys.argv[3])}, files ^ names
 EOF
 check "the provenance names the source commit and the source tarball's digest" python3 - "$statement" "$publish" "$(git rev-parse HEAD)" "$name" <<'EOF'
 import hashlib, json, sys
@@ -158,6 +234,17 @@ deps = s["predicate"]["buildDefinition"]["resolvedDependencies"]
 assert {"gitCommit": sys.argv[3]} in [d.get("digest") for d in deps]
 tarball = open(f"{sys.argv[2]}/argreport-{sys.argv[4]}.tar.gz", "rb").read()
 assert {"sha256": hashlib.sha256(tarball).hexdigest()} in [d.get("digest") for d in deps]
+EOF
+check "the provenance's buildType is a document of the source release it lists, as this tree has it" python3 - "$statement" "$publish" "$name" <<'EOF'
+import hashlib, json, sys, tarfile
+s = json.loads(open(sys.argv[1]).read())
+build = s["predicate"]["buildDefinition"]
+source, path = build["buildType"].split("#", 1)
+tarball = f"{sys.argv[2]}/argreport-{sys.argv[3]}.tar.gz"
+dep, = [d for d in build["resolvedDependencies"] if d.get("uri") == source]
+assert dep["digest"]["sha256"] == hashlib.sha256(open(tarball, "rb").read()).hexdigest()
+with tarfile.open(tarball) as t:
+    assert t.extractfile(f"argreport-{sys.argv[3]}/{path}").read() == open(path, "rb").read()
 EOF
 toolchain=$(python3 -c 'import json, sys
 s = json.loads(open(sys.argv[1]).read())

@@ -5,7 +5,8 @@
 #   every architecture's .deb, .rpm and binary tarball
 #   argreport-PV-oci.tar                    the images and their list (an OCI layout)
 #   argreport-PV-ARCH.cdx.json              each architecture's SBOM (CycloneDX 1.6)
-#   argreport-PV.intoto.jsonl               the provenance (in-toto, SLSA v1)
+#   argreport-PV.intoto.jsonl               the provenance (in-toto, SLSA v1), in a
+#                                           DSSE envelope signed with the key
 #   argreport-PV.SHA256SUMS                 over all of them
 #   argreport-PV.SHA256SUMS.asc, argreport-NAME.tar.gz.asc
 #                                           detached signatures, with a key
@@ -13,8 +14,8 @@
 # of it passes. PV is the packages' version, NAME-0upstreamN: every file
 # whose bytes a rebuild changes carries it.
 # NAME is the version on a release's tag, a snapshot's name elsewhere (see
-# packaging/release/version.cmake). The SBOMs name each architecture's image by its
-# id, the digest of its configuration, which the archive's image has too.
+# packaging/release/version.cmake). The SBOMs name each architecture's image by
+# the digest of its manifest in the archive.
 #
 #   [ARGREPORT_SIGNING_KEY=KEY] [ARGREPORT_PACKAGE_REVISION=N] packaging/release/release.sh [ARCH...]
 #
@@ -142,23 +143,22 @@ for arch in "${arches[@]}"; do
     presets+=("$package")
 done
 
-images=()
+images=
 if command -v podman >/dev/null && command -v buildah >/dev/null; then
     packaging/image/build-images.sh "${arches[@]}" >/dev/null
-    for arch in "${arches[@]}"; do
-        images+=("$(podman image inspect --format '{{.Id}}' "localhost/argreport:${name//+/_}-$arch")")
-    done
-    cp "build/images/argreport-$version-oci.tar" "$publish/"
+    images=$publish/argreport-$version-oci.tar
+    cp "build/images/argreport-$version-oci.tar" "$images"
 else
     say "podman or buildah is not installed: no images are built or published, and the SBOMs name none"
 fi
 
-for i in "${!arches[@]}"; do
-    arch=${arches[$i]}
+for arch in "${arches[@]}"; do
     if [ "$arch" = amd64 ]; then build=build/release; else build=build/release-$arch; fi
-    python3 packaging/release/sbom.py "$build" "$publish" ${images[$i]:+"${images[$i]}"} >/dev/null
+    python3 packaging/release/sbom.py "$build" "$publish" ${images:+"$images"} >/dev/null
 done
-python3 packaging/release/provenance.py "$publish" "${presets[@]}" >/dev/null
+# The provenance is signed as it is written, and SHA256SUMS then covers it.
+python3 packaging/release/provenance.py ${ARGREPORT_SIGNING_KEY:+--sign "$ARGREPORT_SIGNING_KEY"} \
+    "$publish" "${presets[@]}" >/dev/null
 
 (cd "$publish" && find . -maxdepth 1 -type f -printf '%f\n' | LC_ALL=C sort | xargs sha256sum >../SHA256SUMS.new)
 mv build/SHA256SUMS.new "$publish/$sums"
@@ -173,7 +173,7 @@ if [ -n "${ARGREPORT_SIGNING_KEY:-}" ]; then
         gpg --batch --yes --quiet --local-user "$ARGREPORT_SIGNING_KEY" --armor --detach-sign \
             --output "$publish/$f.asc" "$publish/$f"
     done
-    say "signed ${signed[*]} with $ARGREPORT_SIGNING_KEY"
+    say "signed the provenance and ${signed[*]} with $ARGREPORT_SIGNING_KEY"
 else
     say "ARGREPORT_SIGNING_KEY is not set: nothing is signed"
 fi
