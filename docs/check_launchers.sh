@@ -55,10 +55,12 @@ PrintMotd no
 EOF
 
 # The server's side finds the .deb's /usr/bin/argreport, as the transcripts
-# do, and a directory for its privilege separation.
+# do, and a directory for its privilege separation. It goes when this part
+# does: stopped by the trap, or sent SIGTERM by the kernel if the part is
+# killed.
 dpkg-deb -x build/release/packages/*_amd64.deb "$work/deb"
 unshare -m bash -c 'mount -t overlay overlay -o "lowerdir=$1:/usr/bin" /usr/bin && mkdir /run/sshd &&
-    exec /usr/sbin/sshd -D -e -f "$2"' _ "$work/deb/usr/bin" "$work/sshd_config" 2>"$work/sshd.log" &
+    exec setpriv --pdeathsig TERM /usr/sbin/sshd -D -e -f "$2"' _ "$work/deb/usr/bin" "$work/sshd_config" 2>"$work/sshd.log" &
 sshd_pid=$!
 for _ in $(seq 50); do
     ssh -n box true 2>/dev/null && break
