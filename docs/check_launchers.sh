@@ -11,7 +11,7 @@
 # dotfiles of root reach the launchers.
 #   docs/check_launchers.sh
 . "$(dirname "$0")/../.ci/lib.sh"
-for tool in /usr/sbin/sshd ssh ssh-keygen sudo parallel watch tmux make; do
+for tool in /usr/sbin/sshd ssh ssh-keygen ss sudo parallel watch tmux make; do
     command -v "$tool" >/dev/null || { fail "$tool is not installed (bash .ci/setup.sh installs it)"; finish; }
 done
 if [ -z "${ARGREPORT_LAUNCHERS_NS:-}" ]; then
@@ -72,6 +72,12 @@ else
     cat "$work/sshd.log"
     fail "the sshd on 127.0.0.1:$port"
     finish
+fi
+listening=$(ss -Hltnp | awk -v pid="pid=$sshd_pid," 'index($0, pid) { print $4 }' | sort -u)
+if [ "$listening" = "127.0.0.1:$port" ]; then
+    ok "the sshd listens on 127.0.0.1:$port alone"
+else
+    fail "the sshd listens on ${listening//$'\n'/, }, not on 127.0.0.1:$port alone"
 fi
 
 bash docs/check_transcripts.sh docs/launchers.md docs/launchers.zh-CN.md || fail "the transcripts of the launchers' guide"
