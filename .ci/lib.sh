@@ -20,6 +20,9 @@ version=$(sed -n 's/^project(argreport VERSION \([0-9.]*\).*/\1/p' CMakeLists.tx
 # an image tag holds a snapshot's '+' as '_'.
 release=$(cmake -P packaging/release/version.cmake)
 image_version=${release//+/_}
+# The upstream packages' version, which also names every artefact a rebuild
+# changes: revision 1, as packaging/packaging.cmake writes a revision.
+package_version=$release-$(sed -n 's/^set(ARGREPORT_PACKAGE_RELEASE "\(.*\)${ARGREPORT_PACKAGE_REVISION}")$/\1/p' packaging/packaging.cmake)1
 
 # As check, but the command's output is shown when it fails, and its status
 # returned: `logged ... || finish` ends a part that cannot go on without it.

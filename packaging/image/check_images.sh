@@ -6,7 +6,7 @@
 scratch
 # The image must hold the packaged binary and copyright file.
 logged "cmake --workflow --preset package" cmake --workflow --preset package || finish
-dpkg-deb -x "build/release/packages/argreport_${release}-1_amd64.deb" "$work/deb"
+dpkg-deb -x "build/release/packages/argreport_${package_version}_amd64.deb" "$work/deb"
 image=argreport:$image_version
 untag() { podman rmi -f "$image" "$image-amd64" argreport:latest >/dev/null 2>&1; }
 
@@ -94,7 +94,7 @@ done
 # The list as published: the archive's list holds the same images, by their
 # ids, and says what their annotations say, with every licence of any of
 # them; skopeo copies it to a registry, or here a directory, as it is.
-archive=build/images/argreport-$release-oci.tar
+archive=build/images/argreport-$package_version-oci.tar
 mkdir "$work/oci"
 tar -xf "$archive" -C "$work/oci"
 blob() { cat "$work/oci/blobs/sha256/${1#sha256:}"; }

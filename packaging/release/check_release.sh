@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The release a downstream can verify: packaging/release/release.sh's signatures,
-# SBOMs and provenance. The signing key is a throwaway one in a temporary
+# SBOMs and provenance, made only once every architecture's binary has passed
+# its tests (a fault planted in a temporary clone stops it). The signing key is a throwaway one in a temporary
 # GNUPGHOME. Needs gpg, gpgv, npm (the SBOMs are validated with the
 # CycloneDX project's library, installed as pinned by
 # packaging/release/sbom/package-lock.json into build/sbom-check), podman, and what
@@ -27,6 +28,38 @@ gpg --batch --quiet --passphrase '' --quick-gen-key 'argreport CI throwaway <ci@
 key=$(gpg --batch --with-colons --list-secret-keys 2>/dev/null | awk -F: '/^fpr/ { print $10; exit }')
 gpg --batch --export "$key" >"$work/signing-key.gpg"
 name=$(cmake -P packaging/release/version.cmake)
+# The files a rebuild changes are named with the packages' version.
+pv=$package_version
+sums=argreport-$pv.SHA256SUMS
+
+# ---- test, then sign: a fault planted in a temporary clone tagged as the
+# release stops release.sh before any signature exists. The foreign one is
+# arm64's alone; release.sh builds and tests amd64 first, then arm64.
+planted() { # what, what release.sh must say, then a command that plants it into the clone named last
+    local what=$1 said=$2 clone=$work/planted
+    shift 2
+    rm -rf "$clone"
+    git clone -q --no-tags . "$clone"
+    "$@" "$clone"
+    git -C "$clone" -c user.name=CI -c user.email=ci@invalid commit -qam "planted: $what"
+    git -C "$clone" -c user.name=CI -c user.email=ci@invalid tag -a "v$version" -m "argreport $version"
+    if (cd "$clone" && ARGREPORT_SIGNING_KEY=$key packaging/release/release.sh) >"$work/planted.log" 2>&1; then
+        fail "release.sh signed a release with $what"
+    else
+        check "$what stops release.sh, which says that the tests failed" \
+            grep -q "$said" "$work/planted.log"
+        check "$what: no signature is written" test -z "$(find "$clone/build" -name '*.asc')"
+    fi
+    rm -rf "$clone"
+}
+failing_test() { printf '\nTEST(Planted, Fails) { FAIL() << "planted"; }\n' >>"$1/tests/argreport_test.cpp"; }
+arm64_output() {
+    sed -i 's|^\( *\)put_number_line("num = ", \(.*\));$|#ifdef __aarch64__\n\1put_number_line("num: ", \2);\n#else\n&\n#endif|' "$1/main.cpp"
+    grep -q '^#ifdef __aarch64__$' "$1/main.cpp"
+}
+planted "a failing test" 'FAILED, so nothing is signed: env ARGREPORT_UNDER_TEST=.*/amd64/argreport ctest' failing_test
+planted "an output changed on arm64 alone" 'FAILED, so nothing is signed: env ARGREPORT_UNDER_TEST=.*/arm64/argreport ctest' arm64_output
+
 if ARGREPORT_SIGNING_KEY=$key packaging/release/release.sh >"$work/release.log" 2>&1; then
     ok "ARGREPORT_SIGNING_KEY=KEY packaging/release/release.sh made $name"
 else
@@ -35,25 +68,29 @@ else
     finish
 fi
 publish=build/publish
-for f in SHA256SUMS "argreport-$name.tar.gz"; do
+check "release.sh ran the suite, check_hardening.sh and check_faults.sh on all ${#arches[@]} architectures, then signed" \
+    awk -v n=${#arches[@]} '/^release.sh: [a-z0-9]+: the suite, tests\/check_hardening.sh and tests\/check_faults.sh pass on / { if (!signed) tested++ }
+        /^release.sh: signed / { signed = 1 } END { exit !(signed && tested == n) }' "$work/release.log"
+for f in "$sums" "argreport-$name.tar.gz"; do
     check "gpgv verifies $f.asc" gpgv --keyring "$work/signing-key.gpg" "$publish/$f.asc" "$publish/$f"
     cp "$publish/$f" "$work/changed"
     printf '\x01' | dd of="$work/changed" bs=1 seek=100 conv=notrunc 2>/dev/null
     cmp -s "$publish/$f" "$work/changed" || check "gpgv rejects $f with one byte changed" \
         bash -c "! gpgv --keyring '$work/signing-key.gpg' '$publish/$f.asc' '$work/changed'"
 done
-check "sha256sum -c SHA256SUMS passes" bash -c "cd $publish && sha256sum -c --quiet SHA256SUMS"
-check "SHA256SUMS covers every file but itself and the signatures" \
-    diff <(find "$publish" -maxdepth 1 -type f ! -name SHA256SUMS ! -name '*.asc' -printf '%f\n' | LC_ALL=C sort) \
-        <(awk '{ print $2 }' "$publish/SHA256SUMS")
+check "sha256sum -c $sums passes" bash -c "cd $publish && sha256sum -c --quiet $sums"
+check "$sums covers every file but itself and the signatures" \
+    diff <(find "$publish" -maxdepth 1 -type f ! -name "$sums" ! -name '*.asc' -printf '%f\n' | LC_ALL=C sort) \
+        <(awk '{ print $2 }' "$publish/$sums")
+check "build/publish holds the source RPM, argreport-$pv.src.rpm" test -f "$publish/argreport-$pv.src.rpm"
 for arch in "${arches[@]}"; do
     if [ "$arch" = amd64 ]; then build=build/release; else build=build/release-$arch; fi
-    rpm_arch=$(rpm -qp --qf '%{ARCH}' "$build"/packages/argreport-"$name"-1.*.rpm)
-    for f in "argreport_$name-1_$arch.deb" "argreport-$name-1.$rpm_arch.rpm" "argreport-$name-$arch.cdx.json"; do
+    rpm_arch=$(rpm -qp --qf '%{ARCH}' "$build"/packages/argreport-"$pv".*.rpm)
+    for f in "argreport_${pv}_$arch.deb" "argreport-$pv.$rpm_arch.rpm" "argreport-$pv-$arch.cdx.json"; do
         check "build/publish holds $f" test -f "$publish/$f"
     done
 done
-check "build/publish holds the images, argreport-$name-oci.tar" test -f "$publish/argreport-$name-oci.tar"
+check "build/publish holds the images, argreport-$pv-oci.tar" test -f "$publish/argreport-$pv-oci.tar"
 
 # ---- the SBOMs
 mkdir -p build/sbom-check
@@ -64,7 +101,7 @@ else
     fail "npm ci in build/sbom-check"
 fi
 for arch in "${arches[@]}"; do
-    sbom=$publish/argreport-$name-$arch.cdx.json
+    sbom=$publish/argreport-$pv-$arch.cdx.json
     musl=$(dpkg-query -W -f='${source:Version}' "musl-dev:$arch")
     musl_purl="pkg:deb/debian/musl@$(python3 -c 'import sys, urllib.parse; print(urllib.parse.quote(sys.argv[1], safe=""))' "$musl")?arch=$arch"
     if node build/sbom-check/validate.js "$sbom" "$musl_purl"; then
@@ -75,11 +112,11 @@ for arch in "${arches[@]}"; do
     licence=MIT
     [ "$arch" = armhf ] && licence="MIT AND BSD-2-Clause"
     if [ "$arch" = amd64 ]; then build=build/release; else build=build/release-$arch; fi
-    rpm=$publish/$(basename "$(ls "$build"/packages/argreport-"$name"-1.*.rpm)")
+    rpm=$publish/$(basename "$(ls "$build"/packages/argreport-"$pv".*.rpm)")
     check "$arch: SBOM, RPM, copyright file and image all say $licence" test \
         "$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["metadata"]["component"]["licenses"][0]["expression"])' "$sbom")
 $(rpm -qp --qf '%{LICENSE}' "$rpm")
-$(dpkg-deb --fsys-tarfile "$publish/argreport_$name-1_$arch.deb" | tar -xOf - ./usr/share/doc/argreport/copyright | sed -n 's/^Comment: The binary is under \(.*\) (an SPDX expression)\.$/\1/p')
+$(dpkg-deb --fsys-tarfile "$publish/argreport_${pv}_$arch.deb" | tar -xOf - ./usr/share/doc/argreport/copyright | sed -n 's/^Comment: The binary is under \(.*\) (an SPDX expression)\.$/\1/p')
 $(podman image inspect --format '{{index .Config.Labels "org.opencontainers.image.licenses"}}' "localhost/argreport:${name//+/_}-$arch")" \
         = "$licence
 $licence
@@ -100,7 +137,7 @@ EOF
 done
 
 # ---- the provenance
-statement=$publish/argreport-$name.intoto.jsonl
+statement=$publish/argreport-$pv.intoto.jsonl
 check "every provenance subject's digest is its file's, and every file is a subject" python3 - "$statement" "$publish" <<'EOF'
 import hashlib, json, os, sys
 s = json.loads(open(sys.argv[1]).read())
@@ -111,7 +148,7 @@ for subject in s["subject"]:
     data = open(os.path.join(sys.argv[2], subject["name"]), "rb").read()
     assert subject["digest"]["sha256"] == hashlib.sha256(data).hexdigest(), subject["name"]
     names.add(subject["name"])
-files = {f for f in os.listdir(sys.argv[2]) if f != "SHA256SUMS" and not f.endswith(".asc")}
+files = {f for f in os.listdir(sys.argv[2]) if not f.endswith((".SHA256SUMS", ".asc"))}
 assert names == files - {os.path.basename(sys.argv[1])}, files ^ names
 EOF
 check "the provenance names the source commit and the source tarball's digest" python3 - "$statement" "$publish" "$(git rev-parse HEAD)" "$name" <<'EOF'

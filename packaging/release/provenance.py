@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Writes the release's provenance: an in-toto Statement with a SLSA
-Provenance v1 predicate, as one line of PUBLISH_DIR/argreport-NAME.intoto.jsonl.
+Provenance v1 predicate, as one line of PUBLISH_DIR/argreport-NAME-0upstreamN.intoto.jsonl.
 
     packaging/release/provenance.py PUBLISH_DIR PRESET...
 
-Its subjects are every file of PUBLISH_DIR but the signatures, SHA256SUMS
-and the statement itself (SHA256SUMS covers the statement). It names the
+Its subjects are every file of PUBLISH_DIR but the signatures, the checksums
+and the statement itself (the checksums cover the statement). It names the
 source commit and the source tarball's digest, the presets run, and the
 Debian packages, with their versions, of the toolchain each build used.
 Every value comes from the release builds (their release.json) and from
@@ -91,11 +91,11 @@ def main():
         if (b["version"], b["commit"]) != (version, commit):
             die(f"the builds are of {version} ({commit}) and of {b['version']} ({b['commit']})")
     source = f"{name}-{version}.tar.gz"
-    statement_name = f"{name}-{version}.intoto.jsonl"
+    statement_name = f"{name}-{builds[0]['package_version']}.intoto.jsonl"
 
     subjects = []
     for f in sorted(os.listdir(publish)):
-        if f in ("SHA256SUMS", statement_name) or f.endswith(".asc"):
+        if f == statement_name or f.endswith((".SHA256SUMS", ".asc")):
             continue
         subjects.append({"name": f, "digest": {"sha256": sha256_file(os.path.join(publish, f))}})
     if not any(s["name"] == source for s in subjects):

@@ -5,7 +5,7 @@
 
 BUILD_DIR is a release build (build/release, build/release-ARCH) whose
 packages are made; PUBLISH_DIR holds the source tarball. The SBOM goes to
-PUBLISH_DIR/argreport-NAME-ARCH.cdx.json.
+PUBLISH_DIR/argreport-NAME-0upstreamN-ARCH.cdx.json.
 
 What the binary holds is read from the linker's map of that build, not from
 a list: the members of musl's libc.a and the objects the linker took, each
@@ -173,7 +173,7 @@ def main():
     # The artefacts that carry the binary.
     deb = f"{name}_{info['package_version']}_{arch}.deb"
     rpm = f"{name}-{version}-{info['package_revision']}.{info['rpm_arch']}.rpm"
-    tgz = f"{name}-{version}-linux-{info['machine']}.tar.gz"
+    tgz = f"{name}-{info['package_version']}-linux-{info['machine']}.tar.gz"
     source = f"{name}-{version}.tar.gz"
     for f in (deb, rpm, tgz):
         if not os.path.exists(os.path.join(packages, f)):
@@ -181,7 +181,7 @@ def main():
     if not os.path.exists(os.path.join(publish, source)):
         die(f"{publish}/{source} is missing: make the source release first")
     with tarfile.open(os.path.join(packages, tgz)) as t:
-        shipped = t.extractfile(f"{name}-{version}-linux-{info['machine']}/bin/argreport").read()
+        shipped = t.extractfile(f"{tgz[:-len('.tar.gz')]}/bin/argreport").read()
 
     # What the linker took.
     objects, members = link_map(map_path)
@@ -341,7 +341,7 @@ def main():
     text = json.dumps(bom, indent=2, ensure_ascii=False)
     bom = {"bomFormat": "CycloneDX", "specVersion": "1.6",
            "serialNumber": f"urn:uuid:{uuid.UUID(sha256(text.encode())[:32], version=5)}", **bom}
-    out = os.path.join(publish, f"{name}-{version}-{arch}.cdx.json")
+    out = os.path.join(publish, f"{name}-{info['package_version']}-{arch}.cdx.json")
     with open(out, "w", encoding="utf-8") as f:
         f.write(json.dumps(bom, indent=2, ensure_ascii=False) + "\n")
     print(f"{out}: {len(musl_children)} files of musl {musl_pkg['source_version']} "
