@@ -1,42 +1,69 @@
 #!/usr/bin/env bash
 # CI part: the sizes and the version that the documents name are those of
-# the artefacts this commit builds. The release and the packages of every
-# architecture are built through their presets, reusing build trees that are
-# already there (the cross compilers and musl of each architecture must be
-# installed: see docs/architectures.md).
+# the release this tree would make. The documents name a release's files
+# (argreport_1.0.0-1_amd64.deb), so the figures are taken from one: a
+# temporary clone of this commit, with the working tree's changes to tracked
+# files, tagged vVERSION there, whose packages of every architecture are
+# built through their presets (the cross compilers and musl of each
+# architecture must be installed: see docs/architectures.md). A snapshot's
+# longer version makes other sizes.
 #   docs/check_figures.sh           compare, and fail on any difference
 #   docs/check_figures.sh --write   write the built figures into the documents
-# Every edit of a README changes the packages, which hold both READMEs: run
-# it with --write then, and commit what it changed.
+# Each figure is compared as the document prints it: a size in kB rounded
+# to whole kB, and no nearer. Every edit of a README changes the packages,
+# which hold both READMEs: run it with --write then, and commit what it
+# changed. The packages also take the commit's time, so a commit can move a
+# size by a few bytes, and rarely across a rounding boundary: run --write
+# again then.
 . "$(dirname "$0")/../.ci/lib.sh"
 write=0
 [ "${1:-}" = --write ] && write=1
 arches=(amd64 arm64 armhf i386 ppc64el s390x)
 
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+tagged=$work/tagged
+git clone -q --no-tags . "$tagged"
+git diff --binary HEAD | git -C "$tagged" apply --allow-empty || fail "the working tree's changes do not apply to a clone"
+git -C "$tagged" -c user.name=CI -c user.email=ci@invalid tag -a "v$version" -m "argreport $version"
+named=$(cd "$tagged" && cmake -P packaging/version.cmake)
+[ "$named" = "$version" ] || fail "the clone tagged v$version builds $named, not the release"
+# build DESCRIPTION COMMAND...: in the tagged clone, its log shown on failure.
+build() { logged "$1, tagged v$version" bash -c 'cd "$0" && "$@"' "$tagged" "${@:2}"; }
 for arch in "${arches[@]}"; do
     preset=package-$arch
     [ "$arch" = amd64 ] && preset=package
-    cmake --workflow --preset "$preset" >"/tmp/check_figures.$$.log" 2>&1 ||
-        { cat "/tmp/check_figures.$$.log"; fail "cmake --workflow --preset $preset"; }
+    build "cmake --workflow --preset $preset" cmake --workflow --preset "$preset"
 done
-rm -f "/tmp/check_figures.$$.log"
+# Builds that the documents compare the release with, each in a tree of its
+# own: without the package note, and the 64 KiB-page targets linked for
+# 4 KiB pages or without RELRO.
+build "the release without the package note" bash -c \
+    'cmake --preset release -B build/no-note -DARGREPORT_PACKAGE_NOTE=OFF && cmake --build build/no-note'
+for arch in arm64 ppc64el; do
+    for flag in max-page-size=4096 norelro; do
+        build "release-$arch with -z $flag" env LDFLAGS="-Wl,-z,$flag" bash -c \
+            'cmake --preset "release-$0" -B "build/$0-$1" && cmake --build "build/$0-$1"' "$arch" "$flag"
+    done
+done
 [ "$failures" = 0 ] || finish
 
 grouped() { sed ':a; s/\([0-9]\)\([0-9]\{3\}\)\($\|,\)/\1,\2\3/; ta' <<<"$1"; } # 18072 -> 18,072
-tree() { if [ "$1" = amd64 ]; then echo build/release; else echo "build/release-$1"; fi; }
+kB() { echo $(( ($1 + 500) / 1000 )); }
+KiB() { echo $(( ($1 + 512) / 1024 )); }
+tree() { if [ "$1" = amd64 ]; then echo "$tagged/build/release"; else echo "$tagged/build/release-$1"; fi; }
+triple() { all_targets | awk -v a="$1" '$1 == a { print $2 }'; }
 packaged_binary() { # arch: the size of the stripped binary in its .deb
     dpkg-deb --fsys-tarfile "$(tree "$1")"/packages/*.deb | tar -xOf - ./usr/bin/argreport | wc -c
 }
+stripped_size() { # strip program, binary: its size stripped as the packages strip it
+    "$1" -R .comment -o "$work/stripped" "$2" && stat -c %s "$work/stripped"
+}
 # A figure in a document: the document, an ERE that finds its one line, in
-# which the first parenthesised group is the figure, the built value in
-# bytes, and what it is. With KB=1 the figure is in kB, "about": it holds
-# when it is within 1 kB of the built size, as the packages take the commit's
-# time into their timestamps and so change by a few bytes from commit to
-# commit, the commit that writes the figures among them.
+# which the first parenthesised group is the figure, the figure as the
+# build gives it, printed as the document prints it, and what it is.
 figure() {
-    local doc=$1 pattern=$2 built bytes=$3
-    built=$(grouped "$bytes")
-    [ "${KB:-0}" = 1 ] && built=$(( (bytes + 500) / 1000 ))
+    local doc=$1 pattern=$2 built=$3
     local lines shown
     lines=$(grep -cE "$pattern" "$doc")
     if [ "$lines" != 1 ]; then
@@ -45,10 +72,8 @@ figure() {
     fi
     shown=$(grep -E "$pattern" "$doc" | sed -E "s/^.*${pattern#^}.*\$/\1/")
     [ "${pattern:0:1}" = '^' ] && shown=$(grep -E "$pattern" "$doc" | sed -E "s/${pattern}.*\$/\1/")
-    if [ "$shown" = "$built" ] ||
-       { [ $write = 0 ] && [ "${KB:-0}" = 1 ] && [ -n "$shown" ] && [ $((${shown//,/} * 1000 - bytes)) -lt 1000 ] &&
-         [ $((bytes - ${shown//,/} * 1000)) -lt 1000 ]; }; then
-        ok "$doc: $shown, as built ($4: $(grouped "$bytes") bytes)"
+    if [ "$shown" = "$built" ]; then
+        ok "$doc: $shown, as built ($4)"
     elif [ $write = 1 ]; then
         local before=${pattern%%'([0-9,]+)'*} after=${pattern#*'([0-9,]+)'}
         sed -i -E "s/(${before})[0-9,]+(${after})/\1${built}\2/" "$doc"
@@ -57,16 +82,56 @@ figure() {
         fail "$doc shows $shown where the build gives $built ($4; docs/check_figures.sh --write writes it)"
     fi
 }
+declare -A deb rpm tgz bin
 for arch in "${arches[@]}"; do
     dir=$(tree "$arch")/packages
-    figure docs/architectures.md "^\| $arch \|[^|]*\|[^|]*\| ([0-9,]+) bytes \|" "$(packaged_binary "$arch")" "$arch binary"
-    KB=1 figure docs/building.md "^\| $arch \| ([0-9,]+) \|" "$(stat -c %s "$dir"/*.deb)" "$arch .deb"
-    KB=1 figure docs/building.md "^\| $arch \| [0-9,]+ \| ([0-9,]+) \|" "$(stat -c %s "$dir"/*.rpm)" "$arch .rpm"
-    KB=1 figure docs/building.md "^\| $arch \| [0-9,]+ \| [0-9,]+ \| ([0-9,]+) \|" "$(stat -c %s "$dir"/*.tar.gz)" "$arch tarball"
+    deb[$arch]=$(stat -c %s "$dir"/*.deb) rpm[$arch]=$(stat -c %s "$dir"/*.rpm) tgz[$arch]=$(stat -c %s "$dir"/*.tar.gz)
+    bin[$arch]=$(packaged_binary "$arch")
+    figure docs/architectures.md "^\| $arch \|[^|]*\|[^|]*\| ([0-9,]+) bytes \|" "$(grouped "${bin[$arch]}")" "$arch binary, ${bin[$arch]} bytes"
+    figure docs/building.md "^\| $arch \| ([0-9,]+) \|" "$(kB "${deb[$arch]}")" "$arch .deb, ${deb[$arch]} bytes"
+    figure docs/building.md "^\| $arch \| [0-9,]+ \| ([0-9,]+) \|" "$(kB "${rpm[$arch]}")" "$arch .rpm, ${rpm[$arch]} bytes"
+    figure docs/building.md "^\| $arch \| [0-9,]+ \| [0-9,]+ \| ([0-9,]+) \|" "$(kB "${tgz[$arch]}")" "$arch tarball, ${tgz[$arch]} bytes"
 done
-figure docs/building.md "debugging information: ([0-9,]+) bytes" "$(stat -c %s build/release/argreport)" "amd64 binary, unstripped"
-figure docs/building.md "bytes instead of ([0-9,]+)\." "$(packaged_binary amd64)" "amd64 binary, stripped"
-figure docs/performance.md "^system calls\), ([0-9,]+) bytes stripped on x86-64" "$(packaged_binary amd64)" "amd64 binary, stripped"
+binary=$tagged/build/release/argreport
+unstripped=$(stat -c %s "$binary")
+figure docs/building.md "debugging information: ([0-9,]+) bytes" "$(grouped "$unstripped")" "amd64 binary, unstripped"
+figure docs/building.md "bytes instead of ([0-9,]+)\." "$(grouped "${bin[amd64]}")" "amd64 binary, stripped"
+figure docs/performance.md "^system calls\), ([0-9,]+) bytes stripped on x86-64" "$(grouped "${bin[amd64]}")" "amd64 binary, stripped"
+figure docs/performance.md "^release binary was then, as it is now, [0-9,]+ bytes stripped, ([0-9,]+) as$" "$(grouped "${bin[amd64]}")" "amd64 binary, stripped"
+# strip alone keeps the compiler's .comment, which the packages drop.
+with_comment=$(strip -o "$work/with-comment" "$binary" && stat -c %s "$work/with-comment")
+figure docs/performance.md "^release binary was then, as it is now, ([0-9,]+) bytes stripped" "$(grouped "$with_comment")" "amd64 binary, stripped but for .comment"
+figure docs/hardening-audit.md "same size \(([0-9,]+) and [0-9,]+ bytes as packaged" "$(grouped "${bin[amd64]}")" "amd64 binary, stripped"
+figure docs/hardening-audit.md "same size \([0-9,]+ and ([0-9,]+) bytes as packaged" "$(grouped "${bin[arm64]}")" "arm64 binary, stripped"
+note=$(( bin[amd64] - $(stripped_size strip "$tagged/build/no-note/argreport") ))
+figure docs/building.md "^adds ([0-9,]+) bytes to the binary" "$note" "the package note, amd64"
+figure docs/performance.md "^The package note .* adds ([0-9,]+) bytes" "$note" "the package note, amd64"
+# The stack protector's canary loads, in the whole of the packaged binary.
+dpkg-deb --fsys-tarfile "$(tree amd64)"/packages/*.deb | tar -xOf - ./usr/bin/argreport >"$work/packaged"
+loads=$(objdump -d "$work/packaged" | grep -c '%fs:0x28')
+figure docs/hardening-audit.md "%fs:0x28. on x86-64, ([0-9,]+) such loads" "$loads" "loads of the canary"
+
+# The 64 KiB-page targets, in KiB, and their packages against the others'.
+figure docs/architectures.md "binaries are about ([0-9,]+) KiB because" "$(KiB "${bin[arm64]}")" "arm64 binary, ${bin[arm64]} bytes"
+figure docs/architectures.md "binaries are about ([0-9,]+) KiB because" "$(KiB "${bin[ppc64el]}")" "ppc64el binary, ${bin[ppc64el]} bytes"
+larger=0
+for kind in deb rpm tgz; do
+    declare -n size=$kind
+    small=$(printf '%s\n' "${size[amd64]}" "${size[armhf]}" "${size[i386]}" "${size[s390x]}" | sort -n | head -1)
+    large=$(printf '%s\n' "${size[arm64]}" "${size[ppc64el]}" | sort -n | tail -1)
+    [ $((large - small)) -gt "$larger" ] && larger=$((large - small))
+    unset -n size
+done
+figure docs/architectures.md "^ *([0-9,]+) kB larger than the other architectures" "$(( (larger + 999) / 1000 ))" \
+    "at most $larger bytes more, rounded up"
+for arch in arm64 ppc64el; do
+    figure docs/architectures.md "would make them about ([0-9,]+) kB" \
+        "$(kB "$(stripped_size "$(triple "$arch")-strip" "$tagged/build/$arch-max-page-size=4096/argreport")")" "$arch with -z max-page-size=4096"
+done
+figure docs/architectures.md "would make them ([0-9,]+) kB \(arm64\)" \
+    "$(kB "$(stripped_size "$(triple arm64)-strip" "$tagged/build/arm64-norelro/argreport")")" "arm64 with -z norelro"
+figure docs/architectures.md "kB \(arm64\) and ([0-9,]+) kB \(ppc64el\)" \
+    "$(kB "$(stripped_size "$(triple ppc64el)-strip" "$tagged/build/ppc64el-norelro/argreport")")" "ppc64el with -z norelro"
 
 # The version is written once, in project(); every document names that one.
 others=$(grep -noE '(argreport[-_:]|"version":"|argreport )[0-9]+\.[0-9]+\.[0-9]+' README.md README.zh-CN.md docs/*.md \
