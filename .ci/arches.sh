@@ -34,7 +34,7 @@ while read -r arch _ qemu machine _ <&3; do
         = "musl (= $(dpkg-query -W -f='${source:Version}' "musl-dev:$arch"))"
     logged "lintian on $deb finds nothing but Static-Built-Using" lintian_clean "$deb"
     check "$rpm requires nothing but rpmlib" test -z "$(rpm -qpR "$rpm" | grep -v '^rpmlib(')"
-    logged "rpmlint -c packaging/rpmlint.toml $rpm" rpmlint -c packaging/rpmlint.toml "$rpm"
+    logged "rpmlint -c packaging/packages/rpmlint.toml $rpm" rpmlint -c packaging/packages/rpmlint.toml "$rpm"
     mkdir -p "$work/$arch/deb" "$work/$arch/rpm" "$work/$arch/tgz"
     dpkg-deb -x "$deb" "$work/$arch/deb"
     rpm2cpio "$rpm" | (cd "$work/$arch/rpm" && cpio -idm --quiet)

@@ -18,7 +18,7 @@ finish() {
 version=$(sed -n 's/^project(argreport VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 # What the artefacts are named: the version on its tag, a snapshot elsewhere;
 # an image tag holds a snapshot's '+' as '_'.
-release=$(cmake -P packaging/version.cmake)
+release=$(cmake -P packaging/release/version.cmake)
 image_version=${release//+/_}
 
 # As check, but the command's output is shown when it fails, and its status

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # The packages of every architecture, and the source release, are the same
 # built elsewhere, later, on tmpfs, under other umasks and from the source
-# tarball (packaging/check_reproducible.sh).
+# tarball (packaging/packages/check_reproducible.sh).
 . "$(dirname "$0")/lib.sh"
 mapfile -t arches < <(foreign_targets | cut -d' ' -f1)
 for preset in package "${arches[@]/#/package-}"; do
     logged "cmake --workflow --preset $preset" cmake --workflow --preset "$preset" || finish
 done
-packaging/check_reproducible.sh "${arches[@]}" || fail "packaging/check_reproducible.sh ${arches[*]}"
+packaging/packages/check_reproducible.sh "${arches[@]}" || fail "packaging/packages/check_reproducible.sh ${arches[*]}"
 logged "sha256sum -c build/dist/SHA256SUMS" bash -c 'cd build/dist && sha256sum -c SHA256SUMS'
 finish

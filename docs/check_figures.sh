@@ -26,7 +26,7 @@ tagged=$work/tagged
 git clone -q --no-tags . "$tagged"
 git diff --binary HEAD | git -C "$tagged" apply --allow-empty || fail "the working tree's changes do not apply to a clone"
 git -C "$tagged" -c user.name=CI -c user.email=ci@invalid tag -a "v$version" -m "argreport $version"
-named=$(cd "$tagged" && cmake -P packaging/version.cmake)
+named=$(cd "$tagged" && cmake -P packaging/release/version.cmake)
 [ "$named" = "$version" ] || fail "the clone tagged v$version builds $named, not the release"
 # build DESCRIPTION COMMAND...: in the tagged clone, its log shown on failure.
 build() { logged "$1, tagged v$version" bash -c 'cd "$0" && "$@"' "$tagged" "${@:2}"; }

@@ -48,7 +48,7 @@ endif()
 # copyright file each time the build is configured, so that they follow an
 # upgrade. Its paths are those of musl's source tree, under musl/.
 set(ARGREPORT_COPYRIGHT "${CMAKE_CURRENT_BINARY_DIR}/copyright")
-file(READ "${ARGREPORT_PACKAGING}/copyright" copyright)
+file(READ "${ARGREPORT_PACKAGING}/packages/copyright" copyright)
 set(ARGREPORT_STATIC_BUILT_USING "")
 set(ARGREPORT_MUSL_UPSTREAM_VERSION "")
 if(ARGREPORT_MUSL_LIBDIR AND ARGREPORT_LINK_OPTIONS)
@@ -77,7 +77,7 @@ if(ARGREPORT_MUSL_LIBDIR AND ARGREPORT_LINK_OPTIONS)
         set(musl_version "(version unknown)")
     endif()
     execute_process(
-        COMMAND awk -v "version=${musl_version}" -f "${ARGREPORT_PACKAGING}/musl-notice.awk"
+        COMMAND awk -v "version=${musl_version}" -f "${ARGREPORT_PACKAGING}/packages/musl-notice.awk"
             "${ARGREPORT_MUSL_COPYRIGHT}"
         OUTPUT_VARIABLE musl_notice COMMAND_ERROR_IS_FATAL ANY)
     string(REGEX REPLACE "\n+$" "\n" musl_notice "${musl_notice}")
@@ -86,7 +86,7 @@ endif()
 # The binary's licence as a whole, in SPDX's terms: ours, and the licences of
 # the parts of musl it holds that ask for something (musl's start files are
 # in the public domain). On armhf that is musl's memcpy, from Android, under
-# BSD-2-Clause. The SBOM, made from the link map, stops packaging/release.sh
+# BSD-2-Clause. The SBOM, made from the link map, stops packaging/release/release.sh
 # if the binary holds anything else.
 set(ARGREPORT_LICENSE MIT)
 if(ARGREPORT_LINK_OPTIONS AND ARGREPORT_DEB_ARCH STREQUAL "armhf")
@@ -106,10 +106,10 @@ configure_file("${PROJECT_SOURCE_DIR}/argreport.zh_CN.1.in" argreport.zh_CN.1.in
 # in a UTF-8 locale.
 execute_process(
     COMMAND "${CMAKE_COMMAND}" -E env LC_ALL=C
-        awk -f "${ARGREPORT_PACKAGING}/zh-breaks.awk" "${CMAKE_CURRENT_BINARY_DIR}/argreport.zh_CN.1.in"
+        awk -f "${PROJECT_SOURCE_DIR}/docs/zh-breaks.awk" "${CMAKE_CURRENT_BINARY_DIR}/argreport.zh_CN.1.in"
     OUTPUT_VARIABLE page COMMAND_ERROR_IS_FATAL ANY)
 file(CONFIGURE OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/argreport.zh_CN.1" CONTENT "${page}" @ONLY)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ARGREPORT_PACKAGING}/zh-breaks.awk")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/docs/zh-breaks.awk")
 # The packages' revision: 1 for a version's first packages, one more for each
 # rebuild of the same source that gives other bytes (a new musl, a new
 # toolchain, a fix to the tools that make the packages), so that its
@@ -122,14 +122,14 @@ set(ARGREPORT_PACKAGE_VERSION "${ARGREPORT_VERSION}-${ARGREPORT_PACKAGE_REVISION
 # The changelog the packages carry starts with their own version: the
 # project's, when its top entry is this revision of this version; else with
 # an entry for the snapshot or the rebuild, ahead of the project's.
-file(READ "${ARGREPORT_PACKAGING}/changelog" changelog)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ARGREPORT_PACKAGING}/changelog")
+file(READ "${ARGREPORT_PACKAGING}/packages/changelog" changelog)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ARGREPORT_PACKAGING}/packages/changelog")
 string(REGEX MATCH "^argreport \\(([^)-]+)-([0-9]+)\\)" top "${changelog}")
 if(NOT top)
-    message(FATAL_ERROR "packaging/changelog does not start with an entry \"argreport (VERSION-N) ...\"")
+    message(FATAL_ERROR "packaging/packages/changelog does not start with an entry \"argreport (VERSION-N) ...\"")
 endif()
 if(CMAKE_MATCH_1 STREQUAL ARGREPORT_VERSION AND CMAKE_MATCH_2 GREATER ARGREPORT_PACKAGE_REVISION)
-    message(FATAL_ERROR "packaging/changelog's top entry is ${CMAKE_MATCH_1}-${CMAKE_MATCH_2}, later "
+    message(FATAL_ERROR "packaging/packages/changelog's top entry is ${CMAKE_MATCH_1}-${CMAKE_MATCH_2}, later "
         "than revision ${ARGREPORT_PACKAGE_REVISION}, which is being built: build revision "
         "${CMAKE_MATCH_2} or later (-DARGREPORT_PACKAGE_REVISION=${CMAKE_MATCH_2})")
 elseif(NOT (CMAKE_MATCH_1 STREQUAL ARGREPORT_VERSION AND CMAKE_MATCH_2 EQUAL ARGREPORT_PACKAGE_REVISION))
@@ -204,7 +204,7 @@ set(CPACK_PACKAGE_VERSION "${ARGREPORT_VERSION}")
 set(ARGREPORT_TARBALL ${PROJECT_NAME}-${ARGREPORT_VERSION}-linux-${ARGREPORT_ARCH})
 
 # The container image's context: the stripped binary, the copyright file and
-# the image's annotations, from which packaging/build-image.sh builds it.
+# the image's annotations, from which packaging/image/build-image.sh builds it.
 set(ARGREPORT_IMAGE_DIR "${CMAKE_CURRENT_BINARY_DIR}/image")
 add_custom_command(OUTPUT "${ARGREPORT_IMAGE_DIR}/argreport" "${ARGREPORT_IMAGE_DIR}/copyright"
     COMMAND "${CMAKE_OBJCOPY}" --strip-all --remove-section=.comment
@@ -214,7 +214,7 @@ add_custom_command(OUTPUT "${ARGREPORT_IMAGE_DIR}/argreport" "${ARGREPORT_IMAGE_
 add_custom_target(image_context DEPENDS "${ARGREPORT_IMAGE_DIR}/argreport"
     "${ARGREPORT_IMAGE_DIR}/copyright")
 # Tagged with the version and the architecture; a native build is also the
-# version's, until packaging/build-images.sh gives that name, and latest, to
+# version's, until packaging/image/build-images.sh gives that name, and latest, to
 # the manifest list over every architecture's image. A tag cannot hold a
 # snapshot's '+', which becomes '_'. A list already holding
 # the name is removed first, or the build would leave it behind unnamed.
@@ -242,7 +242,7 @@ list(JOIN image_annotations "\n" annotations)
 file(CONFIGURE OUTPUT "${ARGREPORT_IMAGE_DIR}/annotations" CONTENT "${annotations}\n")
 add_custom_target(image
     ${image_list_cleanup}
-    COMMAND "${ARGREPORT_PACKAGING}/build-image.sh" "${ARGREPORT_IMAGE_DIR}"
+    COMMAND "${ARGREPORT_PACKAGING}/image/build-image.sh" "${ARGREPORT_IMAGE_DIR}"
         ${ARGREPORT_EPOCH} "${ARGREPORT_OCI_PLATFORM}" ${image_names}
     DEPENDS image_context
     COMMENT "Building the image ${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION}-${ARGREPORT_DEB_ARCH} with buildah"
@@ -253,7 +253,7 @@ add_custom_target(image
 add_custom_target(dist
     COMMAND "${CMAKE_COMMAND}" -D "SOURCE_DIR=${PROJECT_SOURCE_DIR}"
         -D "OUTPUT_DIR=${CMAKE_CURRENT_BINARY_DIR}"
-        -D "RELEASE=${ARGREPORT_PACKAGE_REVISION}" -P "${ARGREPORT_PACKAGING}/dist.cmake"
+        -D "RELEASE=${ARGREPORT_PACKAGE_REVISION}" -P "${ARGREPORT_PACKAGING}/release/dist.cmake"
     COMMENT "Writing the source tarball of the commit checked out")
 
 # How CPack makes the packages.
@@ -303,16 +303,16 @@ set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${CPACK_PACKAGE_CONTACT}
 %define _build_id_links none
 %define __os_install_post %{nil}")
 execute_process(
-    COMMAND awk -f "${ARGREPORT_PACKAGING}/rpm-changelog.awk" "${CMAKE_CURRENT_BINARY_DIR}/changelog"
+    COMMAND awk -f "${ARGREPORT_PACKAGING}/packages/rpm-changelog.awk" "${CMAKE_CURRENT_BINARY_DIR}/changelog"
     OUTPUT_FILE "${CPACK_RPM_CHANGELOG_FILE}" COMMAND_ERROR_IS_FATAL ANY)
 
 # The binary tarball and the .deb are made by our own script, from the tree
 # CPack staged: dpkg-deb writes the .deb as Debian's tools do.
 set(CPACK_EXTERNAL_ENABLE_STAGING ON)
-set(CPACK_EXTERNAL_PACKAGE_SCRIPT "${ARGREPORT_PACKAGING}/tarball-and-deb.cmake")
-set(CPACK_PRE_BUILD_SCRIPTS "${ARGREPORT_PACKAGING}/fix-staged-tree.cmake")
+set(CPACK_EXTERNAL_PACKAGE_SCRIPT "${ARGREPORT_PACKAGING}/packages/tarball-and-deb.cmake")
+set(CPACK_PRE_BUILD_SCRIPTS "${ARGREPORT_PACKAGING}/packages/fix-staged-tree.cmake")
 set(CPACK_GENERATOR RPM External)
-configure_file("${ARGREPORT_PACKAGING}/cpack-options.cmake.in" cpack-options.cmake @ONLY)
+configure_file("${ARGREPORT_PACKAGING}/packages/cpack-options.cmake.in" cpack-options.cmake @ONLY)
 set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_BINARY_DIR}/cpack-options.cmake")
 include(CPack)
 
@@ -320,6 +320,6 @@ include(CPack)
 add_custom_target(checksums
     COMMAND "${CMAKE_COMMAND}" -D "DIR=${CPACK_OUTPUT_FILE_PREFIX}"
         "-DNAMES=${PROJECT_NAME}_${ARGREPORT_PACKAGE_VERSION}_${ARGREPORT_DEB_ARCH}.deb,${PROJECT_NAME}-${ARGREPORT_PACKAGE_VERSION}.${ARGREPORT_RPM_ARCH}.rpm,${ARGREPORT_TARBALL}.tar.gz"
-        -P "${ARGREPORT_PACKAGING}/checksums.cmake"
+        -P "${ARGREPORT_PACKAGING}/packages/checksums.cmake"
     COMMENT "Writing packages/SHA256SUMS")
-include("${ARGREPORT_PACKAGING}/sbom.cmake")
+include("${ARGREPORT_PACKAGING}/release/sbom.cmake")

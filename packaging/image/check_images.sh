@@ -2,7 +2,7 @@
 # The container image: the same built twice, its user, labels and files,
 # the README's pod; then the images of every architecture and their
 # manifest list, the same built twice, the arm64 one run under qemu.
-. "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/../../.ci/lib.sh"
 scratch
 # The image must hold the packaged binary and copyright file.
 logged "cmake --workflow --preset package" cmake --workflow --preset package || finish
@@ -72,7 +72,7 @@ remove_all() {
     podman manifest rm localhost/argreport:latest >/dev/null 2>&1
     podman rmi -f argreport:latest >/dev/null 2>&1
 }
-logged "packaging/build-images.sh" packaging/build-images.sh || finish
+logged "packaging/image/build-images.sh" packaging/image/build-images.sh || finish
 inspect=$(podman manifest inspect "$list")
 listed=$(grep -o '"architecture": "[^"]*"' <<<"$inspect" | cut -d'"' -f4 | tr '\n' ' ')
 check "the manifest list holds $platforms" test "$listed" = "$platforms"
@@ -125,7 +125,7 @@ check "skopeo copy --all takes the archive's list as it is" bash -c \
 cp "$archive" "$work/archive.tar"
 dangling=$(podman images -q --filter dangling=true | sort)
 remove_all
-logged "packaging/build-images.sh again" packaging/build-images.sh
+logged "packaging/image/build-images.sh again" packaging/image/build-images.sh
 check "the archive is the same when built again" cmp "$archive" "$work/archive.tar"
 check "building the images again leaves no unnamed image" test "$(podman images -q --filter dangling=true | sort)" = "$dangling"
 check "the manifest list and its images are the same when built again" \

@@ -9,17 +9,17 @@
 #   SHA256SUMS.asc, argreport-NAME.tar.gz.asc
 #                                           detached signatures, with a key
 # NAME is the version on a release's tag, a snapshot's name elsewhere (see
-# packaging/version.cmake). The SBOMs name each architecture's image by its
+# packaging/release/version.cmake). The SBOMs name each architecture's image by its
 # id, the digest of its configuration, which the archive's image has too.
 #
-#   [ARGREPORT_SIGNING_KEY=KEY] [ARGREPORT_PACKAGE_REVISION=N] packaging/release.sh [ARCH...]
+#   [ARGREPORT_SIGNING_KEY=KEY] [ARGREPORT_PACKAGE_REVISION=N] packaging/release/release.sh [ARCH...]
 #
 # KEY is any name gpg takes for a secret key of the caller's keyring
 # (GNUPGHOME is honoured); without it nothing is signed. N is the packages'
 # revision, 1 by default. ARCH are Debian's names, all by default; a
 # release is all of them.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 arches=("$@")
 [ ${#arches[@]} -gt 0 ] || arches=(amd64 arm64 armhf i386 ppc64el s390x)
 revision=${ARGREPORT_PACKAGE_REVISION:-1}
@@ -36,7 +36,7 @@ fi
     || { say "the checkout has uncommitted changes, which no release may hold"; exit 1; }
 
 cmake --workflow --preset dist >/dev/null
-name=$(cmake -P packaging/version.cmake)
+name=$(cmake -P packaging/release/version.cmake)
 rm -rf "$publish"
 mkdir -p "$publish"
 cp "build/dist/argreport-$name.tar.gz" "$publish/"
@@ -63,7 +63,7 @@ done
 
 images=()
 if command -v podman >/dev/null && command -v buildah >/dev/null; then
-    packaging/build-images.sh "${arches[@]}" >/dev/null
+    packaging/image/build-images.sh "${arches[@]}" >/dev/null
     for arch in "${arches[@]}"; do
         images+=("$(podman image inspect --format '{{.Id}}' "localhost/argreport:${name//+/_}-$arch")")
     done
@@ -75,9 +75,9 @@ fi
 for i in "${!arches[@]}"; do
     arch=${arches[$i]}
     if [ "$arch" = amd64 ]; then build=build/release; else build=build/release-$arch; fi
-    python3 packaging/sbom.py "$build" "$publish" ${images[$i]:+"${images[$i]}"} >/dev/null
+    python3 packaging/release/sbom.py "$build" "$publish" ${images[$i]:+"${images[$i]}"} >/dev/null
 done
-python3 packaging/provenance.py "$publish" "${presets[@]}" >/dev/null
+python3 packaging/release/provenance.py "$publish" "${presets[@]}" >/dev/null
 
 (cd "$publish" && find . -maxdepth 1 -type f -printf '%f\n' | LC_ALL=C sort | xargs sha256sum >../SHA256SUMS.new)
 mv build/SHA256SUMS.new "$publish/SHA256SUMS"

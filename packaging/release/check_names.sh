@@ -3,8 +3,8 @@
 # a snapshot's name that sorts after it; a tag that disagrees stops the
 # build; the tarball does not depend on the builder's git configuration;
 # and the package revision. Tags are only ever made in temporary clones.
-#   packaging/check_names.sh
-. "$(dirname "$0")/../.ci/lib.sh"
+#   packaging/release/check_names.sh
+. "$(dirname "$0")/../../.ci/lib.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unset SOURCE_DATE_EPOCH
@@ -28,7 +28,7 @@ GIT_COMMITTER_DATE="2001-02-03T23:30:00-05:00" \
     git -C "$work/snapshot" -c user.name=CI -c user.email=ci@invalid commit -q --allow-empty -m "a commit of another day"
 commit=$(git -C "$work/snapshot" rev-parse HEAD)
 snapshot="$version+git20010204.${commit:0:7}"
-name=$(cd "$work/snapshot" && cmake -P packaging/version.cmake)
+name=$(cd "$work/snapshot" && cmake -P packaging/release/version.cmake)
 check "an untagged commit is the snapshot $snapshot (it says $name)" test "$name" = "$snapshot"
 dist "$work/snapshot" >/dev/null
 check "dist on it writes argreport-$snapshot.tar.gz" test -f "$work/snapshot/build/dist/argreport-$snapshot.tar.gz"
@@ -41,7 +41,7 @@ check "the snapshot's tarball records its name for builds outside git" \
 
 git clone -q --no-tags . "$work/tagged"
 git -C "$work/tagged" -c user.name=CI -c user.email=ci@invalid tag -a "v$version" -m "argreport $version"
-name=$(cd "$work/tagged" && cmake -P packaging/version.cmake)
+name=$(cd "$work/tagged" && cmake -P packaging/release/version.cmake)
 check "the commit tagged v$version is $version (it says $name)" test "$name" = "$version"
 dist "$work/tagged" >/dev/null
 release_tgz=$work/tagged/build/dist/argreport-$version.tar.gz
@@ -56,10 +56,10 @@ git clone -q --no-tags . "$work/mismatch"
 git -C "$work/mismatch" -c user.name=CI -c user.email=ci@invalid tag -a v9.9.9 -m "not this version"
 refused "a tag v9.9.9 on $version" "The tag v9.9.9 disagrees with CMakeLists.txt, whose project(VERSION) is $version" "$work/mismatch"
 git -C "$work/mismatch" tag -d v9.9.9 >/dev/null
-sed -i "1s/($version-/(0.9.0-/" "$work/mismatch/packaging/changelog"
+sed -i "1s/($version-/(0.9.0-/" "$work/mismatch/packaging/packages/changelog"
 git -C "$work/mismatch" -c user.name=CI -c user.email=ci@invalid commit -qam "changelog of another version"
 git -C "$work/mismatch" -c user.name=CI -c user.email=ci@invalid tag -a "v$version" -m "argreport $version"
-refused "v$version on a changelog for 0.9.0" "The tag v$version disagrees with packaging/changelog, whose top entry is for 0.9.0" "$work/mismatch"
+refused "v$version on a changelog for 0.9.0" "The tag v$version disagrees with packaging/packages/changelog, whose top entry is for 0.9.0" "$work/mismatch"
 git -C "$work/mismatch" tag -d "v$version" >/dev/null
 git -C "$work/mismatch" reset -q --hard HEAD~1
 git -C "$work/mismatch" tag "v$version"

@@ -10,7 +10,7 @@
 #
 # Included by CMakeLists.txt (PROJECT_SOURCE_DIR and PROJECT_VERSION set),
 # by dist.cmake (SOURCE_DIR set), or run alone to print the name:
-#   cmake -P packaging/version.cmake
+#   cmake -P packaging/release/version.cmake
 # Sets ARGREPORT_VERSION, ARGREPORT_IMAGE_VERSION (an image tag cannot hold
 # '+', which becomes '_'; nothing else in a version can be '_'),
 # ARGREPORT_TAGGED (the tag, or empty), ARGREPORT_EPOCH and
@@ -20,7 +20,7 @@ if(NOT SOURCE_DIR)
     if(PROJECT_SOURCE_DIR)
         set(SOURCE_DIR "${PROJECT_SOURCE_DIR}")
     else()
-        get_filename_component(SOURCE_DIR "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+        get_filename_component(SOURCE_DIR "${CMAKE_CURRENT_LIST_DIR}/../.." ABSOLUTE)
     endif()
 endif()
 if(NOT PROJECT_VERSION)
@@ -55,7 +55,7 @@ else()
         list(GET commit 1 ARGREPORT_REVISION)
 
         # The changelog's top entry: "argreport (VERSION-N) ...".
-        file(STRINGS "${SOURCE_DIR}/packaging/changelog" top LIMIT_COUNT 1)
+        file(STRINGS "${SOURCE_DIR}/packaging/packages/changelog" top LIMIT_COUNT 1)
         string(REGEX REPLACE "^argreport \\(([^)-]+)(-[0-9]+)?\\).*" "\\1" changelog_version "${top}")
 
         execute_process(COMMAND ${git} tag --points-at HEAD --list "v[0-9]*"
@@ -78,7 +78,7 @@ else()
                     "that declares ${tagged}.")
             endif()
             if(NOT changelog_version STREQUAL PROJECT_VERSION)
-                message(FATAL_ERROR "The tag ${tag} disagrees with packaging/changelog, whose "
+                message(FATAL_ERROR "The tag ${tag} disagrees with packaging/packages/changelog, whose "
                     "top entry is for ${changelog_version}: a release's changelog starts with "
                     "its own entry. Delete the tag (git tag -d ${tag}), add the entry and tag again.")
             endif()

@@ -40,7 +40,7 @@ file(RENAME "${root}/usr/share/doc/${CPACK_PACKAGE_NAME}/changelog.gz"
 set(depends "")
 if(ARGREPORT_STATIC)
     file(MAKE_DIRECTORY "${root}/usr/share/lintian/overrides")
-    file(COPY_FILE "${ARGREPORT_PACKAGING}/lintian-overrides"
+    file(COPY_FILE "${ARGREPORT_PACKAGING}/packages/lintian-overrides"
         "${root}/usr/share/lintian/overrides/${name}")
 else() # linked dynamically: depend on what it was linked against
     file(MAKE_DIRECTORY "${root}/shlibdeps/debian")

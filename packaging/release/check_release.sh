@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# The release a downstream can verify: packaging/release.sh's signatures,
+# The release a downstream can verify: packaging/release/release.sh's signatures,
 # SBOMs and provenance. The signing key is a throwaway one in a temporary
 # GNUPGHOME. Needs gpg, gpgv, npm (the SBOMs are validated with the
 # CycloneDX project's library, installed as pinned by
-# packaging/sbom/package-lock.json into build/sbom-check), podman, and what
-# the release builds need. The names are checked by packaging/check_names.sh.
-#   packaging/check_release.sh
-. "$(dirname "$0")/../.ci/lib.sh"
+# packaging/release/sbom/package-lock.json into build/sbom-check), podman, and what
+# the release builds need. The names are checked by packaging/release/check_names.sh.
+#   packaging/release/check_release.sh
+. "$(dirname "$0")/../../.ci/lib.sh"
 work=$(mktemp -d)
 export GNUPGHOME=$work/gnupg
 trap 'rm -rf "$work"' EXIT
@@ -14,24 +14,24 @@ unset SOURCE_DATE_EPOCH
 mapfile -t arches < <(all_targets | cut -d' ' -f1)
 
 # ---- without a key, nothing is signed, and it says so (one architecture will do)
-if packaging/release.sh amd64 >"$work/unsigned.log" 2>&1; then
+if packaging/release/release.sh amd64 >"$work/unsigned.log" 2>&1; then
     check "without ARGREPORT_SIGNING_KEY release.sh says it signs nothing" grep -q 'ARGREPORT_SIGNING_KEY is not set: nothing is signed' "$work/unsigned.log"
     check "without ARGREPORT_SIGNING_KEY there is no signature" test -z "$(ls build/publish/*.asc 2>/dev/null)"
 else
     cat "$work/unsigned.log"
-    fail "packaging/release.sh without a key"
+    fail "packaging/release/release.sh without a key"
 fi
 # ---- the whole release, signed with a throwaway key
 mkdir -m 700 "$GNUPGHOME"
 gpg --batch --quiet --passphrase '' --quick-gen-key 'argreport CI throwaway <ci@invalid>' ed25519 sign never 2>/dev/null
 key=$(gpg --batch --with-colons --list-secret-keys 2>/dev/null | awk -F: '/^fpr/ { print $10; exit }')
 gpg --batch --export "$key" >"$work/signing-key.gpg"
-name=$(cmake -P packaging/version.cmake)
-if ARGREPORT_SIGNING_KEY=$key packaging/release.sh >"$work/release.log" 2>&1; then
-    ok "ARGREPORT_SIGNING_KEY=KEY packaging/release.sh made $name"
+name=$(cmake -P packaging/release/version.cmake)
+if ARGREPORT_SIGNING_KEY=$key packaging/release/release.sh >"$work/release.log" 2>&1; then
+    ok "ARGREPORT_SIGNING_KEY=KEY packaging/release/release.sh made $name"
 else
     cat "$work/release.log"
-    fail "packaging/release.sh"
+    fail "packaging/release/release.sh"
     finish
 fi
 publish=build/publish
@@ -57,7 +57,7 @@ check "build/publish holds the images, argreport-$name-oci.tar" test -f "$publis
 
 # ---- the SBOMs
 mkdir -p build/sbom-check
-cp packaging/sbom/package.json packaging/sbom/package-lock.json packaging/sbom/validate.js build/sbom-check/
+cp packaging/release/sbom/package.json packaging/release/sbom/package-lock.json packaging/release/sbom/validate.js build/sbom-check/
 if (cd build/sbom-check && npm ci --ignore-scripts --no-audit --no-fund --silent >/dev/null 2>&1); then
     ok "the CycloneDX library, as pinned, is installed in build/sbom-check"
 else

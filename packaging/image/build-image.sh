@@ -8,7 +8,7 @@
 # annotations given and no other, and no builder's version label, which
 # would tie the image's id to the builder's version. Run by the image target
 # of a release build:
-#   packaging/build-image.sh CONTEXT EPOCH PLATFORM NAME...
+#   packaging/image/build-image.sh CONTEXT EPOCH PLATFORM NAME...
 # CONTEXT holds argreport, copyright and annotations (KEY=VALUE a line), each
 # of which is also a label; EPOCH is every time in the image; PLATFORM
 # (os/arch[/variant]) may be empty for the host's; the first NAME is the
@@ -29,7 +29,7 @@ buildah copy --quiet --chmod 0644 "$container" "$context/copyright" /usr/share/d
 buildah config --user 65534:65534 --entrypoint '["/argreport"]' "${config[@]}" \
     --annotation org.opencontainers.image.base.name- \
     --annotation org.opencontainers.image.base.digest- \
-    --created-by "packaging/build-image.sh" "$container"
+    --created-by "packaging/image/build-image.sh" "$container"
 buildah commit --quiet --rm --identity-label=false --timestamp "$epoch" "$container" "$1"
 trap - EXIT
 for name in "${@:2}"; do

@@ -12,11 +12,11 @@
 # that no build time, path, umask or file system can hide. Other
 # architectures named as arguments (Debian's names) are built in the first
 # clone too, and compared with their build/release-ARCH.
-#   packaging/check_reproducible.sh [ARCH...]
+#   packaging/packages/check_reproducible.sh [ARCH...]
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 unset SOURCE_DATE_EPOCH
-version=$(cmake -P packaging/version.cmake)
+version=$(cmake -P packaging/release/version.cmake)
 artefacts=(argreport packages/SHA256SUMS "packages/argreport_${version}-1_amd64.deb"
            "packages/argreport-${version}-1.x86_64.rpm"
            "packages/argreport-${version}-linux-x86_64.tar.gz")

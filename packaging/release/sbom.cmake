@@ -1,4 +1,4 @@
-# What packaging/sbom.py needs to describe this build: the linker's map of
+# What packaging/release/sbom.py needs to describe this build: the linker's map of
 # what went into the binary, and the build's names and places.
 if(ARGREPORT_LINK_OPTIONS)
     target_link_options(argreport PRIVATE "LINKER:-Map=${CMAKE_CURRENT_BINARY_DIR}/argreport.map")

@@ -2,7 +2,7 @@
 """Writes the release's provenance: an in-toto Statement with a SLSA
 Provenance v1 predicate, as one line of PUBLISH_DIR/argreport-NAME.intoto.jsonl.
 
-    packaging/provenance.py PUBLISH_DIR PRESET...
+    packaging/release/provenance.py PUBLISH_DIR PRESET...
 
 Its subjects are every file of PUBLISH_DIR but the signatures, SHA256SUMS
 and the statement itself (SHA256SUMS covers the statement). It names the
@@ -77,7 +77,7 @@ def tool(command):
 
 def main():
     if len(sys.argv) < 3:
-        die("usage: packaging/provenance.py PUBLISH_DIR PRESET...")
+        die("usage: packaging/release/provenance.py PUBLISH_DIR PRESET...")
     publish, presets = sys.argv[1], sys.argv[2:]
     builds = []
     for preset in presets:  # package, package-ARCH: built in release, release-ARCH
@@ -135,7 +135,7 @@ def main():
             "buildDefinition": {
                 "buildType": BUILD_TYPE,
                 "externalParameters": {
-                    "command": "packaging/release.sh",
+                    "command": "packaging/release/release.sh",
                     "source": {"commit": commit, "tag": builds[0].get("tag", ""),
                                "version": version},
                     "packageRevision": builds[0]["package_revision"],

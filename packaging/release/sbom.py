@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the CycloneDX 1.6 SBOM of one architecture's release.
 
-    packaging/sbom.py BUILD_DIR PUBLISH_DIR [IMAGE_ID]
+    packaging/release/sbom.py BUILD_DIR PUBLISH_DIR [IMAGE_ID]
 
 BUILD_DIR is a release build (build/release, build/release-ARCH) whose
 packages are made; PUBLISH_DIR holds the source tarball. The SBOM goes to
@@ -328,7 +328,7 @@ def main():
         "metadata": {
             "timestamp": created,
             "lifecycles": [{"phase": "build"}],
-            "tools": {"components": [{"type": "application", "name": "packaging/sbom.py",
+            "tools": {"components": [{"type": "application", "name": "packaging/release/sbom.py",
                                       "version": version, "supplier": supplier}]},
             "authors": [supplier["contact"][0]],
             "supplier": supplier,

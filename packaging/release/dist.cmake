@@ -22,12 +22,12 @@ set(ARGREPORT_EPOCH ${ARGREPORT_EPOCH})
 set(ARGREPORT_REVISION ${ARGREPORT_REVISION})
 ")
 # The spec, found there by rpmbuild -ta, carries the version and the
-# changelog of packaging/changelog, headed, for a snapshot or a rebuild, by
+# changelog of packaging/packages/changelog, headed, for a snapshot or a rebuild, by
 # an entry of its own, as the upstream packages' changelog is.
 set(VERSION "${ARGREPORT_VERSION}")
-file(READ "${SOURCE_DIR}/packaging/argreport.spec.in" spec)
+file(READ "${SOURCE_DIR}/packaging/packages/argreport.spec.in" spec)
 string(CONFIGURE "${spec}" spec @ONLY)
-file(READ "${SOURCE_DIR}/packaging/changelog" changelog)
+file(READ "${SOURCE_DIR}/packaging/packages/changelog" changelog)
 string(REGEX MATCH "^argreport \\(([^)-]+)-([0-9]+)\\)" top "${changelog}")
 if(NOT (CMAKE_MATCH_1 STREQUAL ARGREPORT_VERSION AND CMAKE_MATCH_2 EQUAL RELEASE))
     if(ARGREPORT_VERSION STREQUAL CMAKE_MATCH_1)
@@ -47,7 +47,7 @@ if(NOT (CMAKE_MATCH_1 STREQUAL ARGREPORT_VERSION AND CMAKE_MATCH_2 EQUAL RELEASE
 ${changelog}")
 endif()
 file(WRITE "${OUTPUT_DIR}/spec-changelog" "${changelog}")
-execute_process(COMMAND awk -f "${SOURCE_DIR}/packaging/rpm-changelog.awk" "${OUTPUT_DIR}/spec-changelog"
+execute_process(COMMAND awk -f "${SOURCE_DIR}/packaging/packages/rpm-changelog.awk" "${OUTPUT_DIR}/spec-changelog"
     OUTPUT_VARIABLE changelog COMMAND_ERROR_IS_FATAL ANY)
 file(REMOVE "${OUTPUT_DIR}/spec-changelog")
 string(APPEND spec "${changelog}")

@@ -12,9 +12,9 @@
 #     and names a source RPM that the dist target built.
 # Needs cmake, g++, libgtest-dev, musl-dev, rpm, rpmlint, debhelper, lintian,
 # gawk, and root for unshare -m (which hides musl).
-#   packaging/check_distro.sh
+#   packaging/packages/check_distro.sh
 # shellcheck source=.ci/lib.sh
-. "$(dirname "$0")/../.ci/lib.sh"
+. "$(dirname "$0")/../../.ci/lib.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 note='{"type":"rpm","name":"argreport"}'
@@ -107,9 +107,9 @@ check "its %changelog is the upstream RPM's, but for the note on the static link
     cmp <(rpm -qp --changelog "$rpm" 2>/dev/null) <(rpm -qp --changelog "$upstream" 2>/dev/null | grep -v '^- Linked statically with ')
 check "its summary and description are the upstream RPM's" \
     cmp <(rpm -qp --qf '%{SUMMARY}\n%{DESCRIPTION}\n' "$rpm" 2>/dev/null) <(rpm -qp --qf '%{SUMMARY}\n%{DESCRIPTION}\n' "$upstream" 2>/dev/null)
-lint=$(rpmlint -c packaging/rpmlint-spec.toml "$work"/rpmbuild/SRPMS/*.src.rpm "$rpm" 2>&1)
+lint=$(rpmlint -c packaging/packages/rpmlint-spec.toml "$work"/rpmbuild/SRPMS/*.src.rpm "$rpm" 2>&1)
 if grep -q ' 0 errors, 0 warnings' <<<"$lint"; then
-    ok "rpmlint on its source RPM and RPM: nothing but what packaging/rpmlint-spec.toml explains"
+    ok "rpmlint on its source RPM and RPM: nothing but what packaging/packages/rpmlint-spec.toml explains"
 else
     echo "$lint"
     fail "rpmlint on the source RPM and RPM of packaging/argreport.spec"
@@ -124,8 +124,8 @@ tar -xzf "$tarball" -C "$deb"
 src=$deb/argreport-$release
 mkdir -p "$src/debian/source"
 echo '3.0 (quilt)' >"$src/debian/source/format"
-sed "1s/($version-[0-9]*)/($release-1)/" packaging/changelog >"$src/debian/changelog"
-cp packaging/copyright "$src/debian/copyright"
+sed "1s/($version-[0-9]*)/($release-1)/" packaging/packages/changelog >"$src/debian/changelog"
+cp packaging/packages/copyright "$src/debian/copyright"
 cat >"$src/debian/control" <<'EOF'
 Source: argreport
 Section: utils

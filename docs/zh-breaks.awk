@@ -3,14 +3,17 @@
 # words; mandoc, moreover, breaks lines only at spaces. So, outside examples
 # and comments:
 # - after closing punctuation inside a line it puts \*(Zb, which the page
-#   defines as a break point for groff and as a space for mandoc;
+#   defines as a break point for groff and as nothing for mandoc;
 # - after closing punctuation at the end of a line of running text it puts
 #   \*(Zj: groff joins the lines, mandoc keeps the line end's space;
 # - a line that ends inside a Chinese phrase is joined to the next with \c.
 # groff's own rules (zh.tmac, loaded by the page) then break between any two
 # Chinese characters but never before closing punctuation, and mandoc breaks
-# only after punctuation. A text line that begins with closing punctuation
-# would give both a space before it, and stops the build.
+# only at spaces: at the line ends the page chose, and beside Latin words. A
+# line end that mandoc does not break at shows as a space after punctuation,
+# so the page's lines of running text are as long as the narrowest page
+# takes. A text line that begins with closing punctuation would give both a
+# space before it, and stops the build.
 # The patterns are bytes: mawk knows no UTF-8.
 BEGIN {
     closing = "(，|。|、|；|：|？|！|）|」|』)"

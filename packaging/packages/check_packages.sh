@@ -2,7 +2,7 @@
 # The native packages: the .deb, the .rpm and the tarball, with their
 # checksums, contents, metadata, linters, musl's notice, and an install of
 # each as its users would make it.
-. "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/../../.ci/lib.sh"
 scratch
 logged "cmake --workflow --preset package" cmake --workflow --preset package || finish
 out=build/release/packages
@@ -57,7 +57,7 @@ check "the .rpm's Chinese man page is %lang(zh_CN)" test "$(rpm -qp --qf '[%{FIL
 check "the .rpm's %license is the copyright file" test "$(rpm -qpL "$rpm")" = /usr/share/doc/argreport/copyright
 check "the .rpm requires nothing but rpmlib" test -z "$(rpm -qpR "$rpm" | grep -v '^rpmlib(')"
 check "the .rpm's %changelog starts at $release-1" bash -c 'rpm -qp --changelog "$1" | head -n 1 | grep -q " - $2-1\$"' _ "$rpm" "$release"
-logged "rpmlint -c packaging/rpmlint.toml $rpm" rpmlint -c packaging/rpmlint.toml "$rpm"
+logged "rpmlint -c packaging/packages/rpmlint.toml $rpm" rpmlint -c packaging/packages/rpmlint.toml "$rpm"
 root=$work/rpmroot
 mkdir "$root"
 rpm --root "$root" --initdb

@@ -11,12 +11,12 @@
 # annotate a list's entries, but not the list it keeps. The images take the
 # commit's time, so two runs give the same images, list and archive, and
 # leave no unnamed image behind.
-#   packaging/build-images.sh [ARCH...]     (Debian's names; all by default)
+#   packaging/image/build-images.sh [ARCH...]     (Debian's names; all by default)
 set -euo pipefail
-cd "$(dirname "$0")/.."
-# The release's name (see packaging/version.cmake), with a snapshot's '+',
+cd "$(dirname "$0")/../.."
+# The release's name (see packaging/release/version.cmake), with a snapshot's '+',
 # which a tag cannot hold, as '_'.
-version=$(cmake -P packaging/version.cmake)
+version=$(cmake -P packaging/release/version.cmake)
 version=${version//+/_}
 targets=("$@")
 # All the targets of cmake/musl.cmake's table by default.
@@ -72,7 +72,7 @@ podman tag "$list" "$latest"
 echo "built the manifest list $list ($latest) of ${targets[*]}"
 
 layout=build/images/layout
-archive=build/images/argreport-$(cmake -P packaging/version.cmake)-oci.tar
+archive=build/images/argreport-$(cmake -P packaging/release/version.cmake)-oci.tar
 rm -rf "$layout" "$archive"
 mkdir -p "$layout"
 podman manifest push --quiet --all --format oci "$list" "oci:$layout:$version"
