@@ -114,6 +114,9 @@ figure docs/hardening-audit.md "%fs:0x28. on x86-64, ([0-9,]+) such loads" "$loa
 # The 64 KiB-page targets, in KiB, and their packages against the others'.
 figure docs/architectures.md "binaries are about ([0-9,]+) KiB because" "$(KiB "${bin[arm64]}")" "arm64 binary, ${bin[arm64]} bytes"
 figure docs/architectures.md "binaries are about ([0-9,]+) KiB because" "$(KiB "${bin[ppc64el]}")" "ppc64el binary, ${bin[ppc64el]} bytes"
+for arch in arm64 ppc64el; do
+    figure docs/hardening.md "makes those two binaries about ([0-9,]+) KiB" "$(KiB "${bin[$arch]}")" "$arch binary, ${bin[$arch]} bytes"
+done
 larger=0
 for kind in deb rpm tgz; do
     declare -n size=$kind
