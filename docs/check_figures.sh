@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# CI part: the sizes and the version that the documents name are those of
-# the release this tree would make. The documents name a release's files
+# CI part: the sizes, the counts of writes and the version that the
+# documents name are those of the release this tree would make. The documents name a release's files
 # (argreport_1.0.0-1_amd64.deb), so the figures are taken from one: a
 # temporary clone of this commit, with the working tree's changes to tracked
 # files, tagged vVERSION there, whose packages of every architecture are
@@ -135,6 +135,97 @@ figure docs/architectures.md "would make them ([0-9,]+) kB \(arm64\)" \
     "$(kB "$(stripped_size "$(triple arm64)-strip" "$tagged/build/arm64-norelro/argreport")")" "arm64 with -z norelro"
 figure docs/architectures.md "kB \(arm64\) and ([0-9,]+) kB \(ppc64el\)" \
     "$(kB "$(stripped_size "$(triple ppc64el)-strip" "$tagged/build/ppc64el-norelro/argreport")")" "ppc64el with -z norelro"
+
+# The writes of reports around the buffer's size and of xargs's runs, counted
+# with strace: they depend on the report alone, not on the machine. Printed
+# as "NAME VALUE" lines, each value as the document prints it.
+mkdir "$work/bin" && cp "$tagged/build/release/argreport" "$work/bin/argreport"
+counts=$(cd "$work" && PATH=$work/bin:$PATH python3 - <<'EOF'
+import collections, re, subprocess
+
+def grouped(n):
+    return f'{n:,}'
+
+def size(args):
+    return len(subprocess.run(['argreport'] + args, capture_output=True, check=True).stdout)
+
+def traced(command):
+    """The sizes of the writes to standard output, a list for each process."""
+    if isinstance(command, list):
+        command = ['strace', '-f', '-qq', '-e', 'trace=write', '-o', 'trace'] + command
+    subprocess.run(command, shell=isinstance(command, str), stdout=subprocess.DEVNULL, check=True)
+    writes, pending = collections.defaultdict(list), set()
+    for line in open('trace'):
+        m = re.match(r'(\d+) +write\(1, .*\) += (\d+)$', line)
+        if m:
+            writes[m[1]].append(int(m[2]))
+        elif re.match(r'(\d+) +write\(1, .*<unfinished \.\.\.>$', line):
+            pending.add(line.split()[0])
+        elif (m := re.match(r'(\d+) +<\.\.\. write resumed>.*\) += (\d+)$', line)) and m[1] in pending:
+            pending.discard(m[1])
+            writes[m[1]].append(int(m[2]))
+    return list(writes.values())
+
+def report_of(entries, target):
+    """Arguments whose report has that many entries and bytes, or None."""
+    args = ['1'] + [''] * (entries - 2)
+    extra = target - size(args)
+    if extra < 0:
+        return None
+    for i in range(entries - 2):
+        args[1 + i] = 'x' * (extra // (entries - 2) + (i < extra % (entries - 2)))
+    return args
+
+most = 3
+while report_of(most + 1, 16383):
+    most += 1
+made = [report_of(entries, target) for entries in (3, 100, 200, 300, 400, 565) for target in range(16330, 16384)]
+made = [args for args in made if args]
+sizes = [size(args) for args in made]
+print('made', len(made), '\nsmallest', grouped(min(sizes)), '\nlargest', grouped(max(sizes)))
+print('fewest', min(len(args) + 1 for args in made), '\nmost_used', max(len(args) + 1 for args in made))
+print('most', most, '\none', sum(len(traced(['argreport'] + args)[0]) == 1 for args in made))
+short = report_of(300, 16384)
+print('exact', grouped(size(short)), '\nexact_short', len(traced(['argreport'] + short)[0]))
+long = ['7', 'x' * (16384 - size(['7', '']))]
+writes = traced(['argreport'] + long)[0]
+print('exact_long', len(writes), '\nlong_first', grouped(writes[0]), '\nlong_last', grouped(writes[-1]))
+for n in (460, 1000):
+    reports = traced(f'seq 1 200000 | strace -f -qq -e trace=write -o trace xargs -P 8 -n {n} argreport')
+    reports.sort(key=sum) # the first run's report, of the shortest numbers, is the smallest
+    print(f'n{n}_reports', len(reports), f'\nn{n}_smallest', grouped(sum(reports[0])),
+          f'\nn{n}_largest', grouped(sum(reports[-1])))
+    print(f'n{n}_one', sum(len(r) == 1 for r in reports), f'\nn{n}_three', sum(len(r) == 3 for r in reports))
+    print(f'n{n}_first_writes', len(reports[0]), f'\nn{n}_first_a', grouped(reports[0][0]),
+          f'\nn{n}_first_b', grouped(reports[0][-1]))
+EOF
+) || fail "the writes could not be counted under strace"
+count() { awk -v k="$1" '$1 == k { print $2 }' <<<"$counts"; }
+perf=docs/performance.md
+figure $perf 'one `write`: of ([0-9,]+)$' "$(count made)" "reports made just under 16 KiB"
+figure $perf "^reports of ([0-9,]+) to" "$(count smallest)" "the smallest of them"
+figure $perf "^reports of [0-9,]+ to ([0-9,]+) bytes" "$(count largest)" "the largest of them"
+figure $perf "bytes, of ([0-9,]+) to [0-9,]+ entries" "$(count fewest)" "the fewest entries of them"
+figure $perf "bytes, of [0-9,]+ to ([0-9,]+) entries" "$(count most_used)" "the most entries of them"
+figure $perf "^at most ([0-9,]+)\), " "$(count most)" "the most entries of a report under 16 KiB"
+figure $perf "^at most [0-9,]+\), ([0-9,]+) went out in one write" "$(count one)" "of them, those in one write"
+figure $perf "^One of exactly ([0-9,]+) bytes" "$(count exact)" "a report of the buffer's size"
+figure $perf "went out in ([0-9,]+) write when its entries were short" "$(count exact_short)" "its writes, of short entries"
+figure $perf "^and in ([0-9,]+), of" "$(count exact_long)" "its writes, its last entry long"
+figure $perf "^and in [0-9,]+, of ([0-9,]+) and" "$(count long_first)" "the first of them"
+figure $perf "^and in [0-9,]+, of [0-9,]+ and ([0-9,]+) bytes" "$(count long_last)" "the last of them"
+for n in 460 1000; do
+    figure $perf "xargs -P 8 -n $n argreport\`: ([0-9,]+) reports of" "$(count "n${n}_reports")" "xargs -n $n: reports"
+    figure $perf "xargs -P 8 -n $n argreport\`: [0-9,]+ reports of ([0-9,]+) to\$" "$(count "n${n}_smallest")" "xargs -n $n: the smallest"
+done
+figure $perf "^  ([0-9,]+) bytes, [0-9,]+ of them in one write" "$(count n460_largest)" "xargs -n 460: the largest"
+figure $perf "^  [0-9,]+ bytes, ([0-9,]+) of them in one write" "$(count n460_one)" "xargs -n 460: reports in one write"
+figure $perf "^  ([0-9,]+) bytes, the first, of" "$(count n1000_largest)" "xargs -n 1000: the largest"
+figure $perf "the first, of ([0-9,]+), in" "$(count n1000_smallest)" "xargs -n 1000: the first, the smallest"
+figure $perf "the first, of [0-9,]+, in ([0-9,]+) writes" "$(count n1000_first_writes)" "xargs -n 1000: the first's writes"
+figure $perf "writes \(([0-9,]+) and [0-9,]+ bytes\)" "$(count n1000_first_a)" "xargs -n 1000: the first's first write"
+figure $perf "writes \([0-9,]+ and ([0-9,]+) bytes\)" "$(count n1000_first_b)" "xargs -n 1000: the first's last write"
+figure $perf "^  ([0-9,]+) in 3; " "$(count n1000_three)" "xargs -n 1000: reports in 3 writes"
 
 # The version is written once, in project(); every document names that one.
 others=$(grep -noE '(argreport[-_:]|"version":"|argreport )[0-9]+\.[0-9]+\.[0-9]+' README.md README.zh-CN.md docs/*.md \
