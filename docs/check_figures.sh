@@ -111,6 +111,14 @@ dpkg-deb --fsys-tarfile "$(tree amd64)"/packages/*.deb | tar -xOf - ./usr/bin/ar
 loads=$(objdump -d "$work/packaged" | grep -c '%fs:0x28')
 figure docs/hardening-audit.md "%fs:0x28. on x86-64, ([0-9,]+) such loads" "$loads" "loads of the canary"
 
+# The members of musl's libc.a that the linker took, which the SBOM lists.
+awk '/^Archive member included/ { on = 1; next }
+     /^(Discarded input sections|Allocating common symbols|Memory Configuration|As-needed library included)/ { on = 0 }
+     on && /^[^ ]*libc\.a\(/ { sub(/^.*libc\.a\(/, ""); sub(/\).*/, ""); print }' "$tagged/build/release/argreport.map" |
+    sort -u >"$work/members"
+figure docs/releasing.md 'holds \(([0-9,]+) members of `libc.a`' "$(wc -l <"$work/members")" "libc.a members in the amd64 binary"
+check "docs/releasing.md: none of the members of libc.a in the amd64 binary is iconv's" bash -c '! grep -q iconv "$1"' _ "$work/members"
+
 # The 64 KiB-page targets, in KiB, and their packages against the others'.
 figure docs/architectures.md "binaries are about ([0-9,]+) KiB because" "$(KiB "${bin[arm64]}")" "arm64 binary, ${bin[arm64]} bytes"
 figure docs/architectures.md "binaries are about ([0-9,]+) KiB because" "$(KiB "${bin[ppc64el]}")" "ppc64el binary, ${bin[ppc64el]} bytes"
@@ -226,6 +234,23 @@ figure $perf "the first, of [0-9,]+, in ([0-9,]+) writes" "$(count n1000_first_w
 figure $perf "writes \(([0-9,]+) and [0-9,]+ bytes\)" "$(count n1000_first_a)" "xargs -n 1000: the first's first write"
 figure $perf "writes \([0-9,]+ and ([0-9,]+) bytes\)" "$(count n1000_first_b)" "xargs -n 1000: the first's last write"
 figure $perf "^  ([0-9,]+) in 3; " "$(count n1000_three)" "xargs -n 1000: reports in 3 writes"
+
+# find -exec {} +'s runs stop at about 128 KiB of arguments, their NULs
+# counted; the system allows some 2 MB, as xargs --show-limits says.
+find_run=$(cd "$work" && PATH=$work/bin:$PATH find /usr/share/doc -type f -exec argreport {} + |
+    awk '/^argc = / { if (bytes > most) most = bytes; bytes = 0; next } /^num = / { next }
+         { sub(/^[^:]*:/, ""); bytes += length($0) + 1 } END { if (bytes > most) most = bytes; print most }')
+system=$(xargs --show-limits </dev/null 2>&1 | sed -n 's/^POSIX upper limit on argument length (this system): //p')
+for doc in README.md README.zh-CN.md argreport.1.in argreport.zh_CN.1.in; do
+    case $doc in
+    README.md) kib="GNU find stops at about ([0-9,]+) KiB of" mb="far below the ([0-9,]+) MB or so" ;;
+    README.zh-CN.md) kib="参数累计到约 ([0-9,]+) KiB" mb="远低于系统允许的 ([0-9,]+) MB" ;;
+    argreport.1.in) kib='stops at about ([0-9,]+)\\ KiB' mb= ;;
+    argreport.zh_CN.1.in) kib='累计到约 ([0-9,]+)\\~KiB' mb= ;;
+    esac
+    figure "$doc" "$kib" "$(KiB "$find_run")" "find -exec {} +: at most $find_run bytes of arguments a run"
+    [ -z "$mb" ] || figure "$doc" "$mb" "$(( (system + 500000) / 1000000 ))" "the system's limit, $system bytes"
+done
 
 # The version is written once, in project(); every document names that one.
 others=$(grep -noE '(argreport[-_:]|"version":"|argreport )[0-9]+\.[0-9]+\.[0-9]+' README.md README.zh-CN.md docs/*.md \
