@@ -106,3 +106,11 @@ podman_run_opts=(--runtime runc --ulimit nofile=1024:1024 --ulimit nproc=1024:10
 podman_conf() { # the same, for podman kube play's containers, in a file
     printf '[containers]\ndefault_ulimits = ["nofile=1024:1024", "nproc=1024:1024"]\n[engine]\nruntime = "runc"\n' >"$1"
 }
+
+# The release of the commit checked out: a temporary clone of it, without
+# the tags of this one, tagged vVERSION as a release is, annotated, by a
+# throwaway identity.
+tagged_clone() { # directory
+    git clone -q --no-tags . "$1" &&
+        git -C "$1" -c user.name=CI -c user.email=ci@invalid tag -a "v$version" -m "argreport $version"
+}

@@ -214,17 +214,21 @@ add_custom_command(OUTPUT "${ARGREPORT_IMAGE_DIR}/argreport" "${ARGREPORT_IMAGE_
 add_custom_target(image_context DEPENDS "${ARGREPORT_IMAGE_DIR}/argreport"
     "${ARGREPORT_IMAGE_DIR}/copyright")
 # Tagged with the version and the architecture; a native build is also the
-# version's, until packaging/image/build-images.sh gives that name, and latest, to
-# the manifest list over every architecture's image. A tag cannot hold a
-# snapshot's '+', which becomes '_'. A list already holding
-# the name is removed first, or the build would leave it behind unnamed.
+# version's and latest, the name the README runs, which stays the same from
+# a snapshot to a release, until packaging/image/build-images.sh gives both
+# names to the manifest list over every architecture's image, whose native
+# entry it is. A tag cannot hold a snapshot's '+', which becomes '_'. A list
+# already holding a name is removed first, or the build would leave it
+# behind unnamed.
 set(image_names ${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION}-${ARGREPORT_DEB_ARCH})
 set(image_list_cleanup "")
 if(NOT CMAKE_CROSSCOMPILING)
-    list(APPEND image_names ${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION})
-    set(image_list_cleanup COMMAND sh -c
-        "! podman manifest exists \"$1\" || podman manifest rm \"$1\" >/dev/null"
-        sh localhost/${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION})
+    list(APPEND image_names ${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION} ${PROJECT_NAME}:latest)
+    foreach(tag ${ARGREPORT_IMAGE_VERSION} latest)
+        list(APPEND image_list_cleanup COMMAND sh -c
+            "! podman manifest exists \"$1\" 2>/dev/null || podman manifest rm \"$1\" >/dev/null"
+            sh localhost/${PROJECT_NAME}:${tag})
+    endforeach()
 endif()
 # The image's annotations, and labels, which build-images.sh gives the list's
 # entries too. No address where the source is published: the project has

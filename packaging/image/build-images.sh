@@ -51,11 +51,11 @@ for id in "${before[@]}"; do
     fi
 done
 
-# The native build also tags its image with the bare version, which the
-# list takes over.
-if podman image exists "$list"; then
-    podman untag "$list" "$list"
-fi
+# The native build also tags its image with the bare version and latest,
+# which the list takes over.
+for name in "$list" "$latest"; do
+    if podman image exists "$name"; then podman untag "$name" "$name"; fi
+done
 podman manifest create "$list" >/dev/null
 for i in "${!images[@]}"; do
     podman manifest add "$list" "containers-storage:${images[$i]}" >/dev/null

@@ -39,8 +39,7 @@ check "the snapshot's tarball records its name for builds outside git" \
     grep -qx "set(ARGREPORT_VERSION $snapshot)" <(tar -xzOf "$work/snapshot/build/dist/argreport-$snapshot.tar.gz" \
         "argreport-$snapshot/packaging/source-release.cmake")
 
-git clone -q --no-tags . "$work/tagged"
-git -C "$work/tagged" -c user.name=CI -c user.email=ci@invalid tag -a "v$version" -m "argreport $version"
+tagged_clone "$work/tagged"
 name=$(cd "$work/tagged" && cmake -P packaging/release/version.cmake)
 check "the commit tagged v$version is $version (it says $name)" test "$name" = "$version"
 dist "$work/tagged" >/dev/null
