@@ -23,9 +23,8 @@ arches=(amd64 arm64 armhf i386 ppc64el s390x)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 tagged=$work/tagged
-git clone -q --no-tags . "$tagged"
+tagged_clone "$tagged" || { fail "a clone tagged v$version"; finish; }
 git diff --binary HEAD | git -C "$tagged" apply --allow-empty || fail "the working tree's changes do not apply to a clone"
-git -C "$tagged" -c user.name=CI -c user.email=ci@invalid tag -a "v$version" -m "argreport $version"
 named=$(cd "$tagged" && cmake -P packaging/release/version.cmake)
 [ "$named" = "$version" ] || fail "the clone tagged v$version builds $named, not the release"
 # build DESCRIPTION COMMAND...: in the tagged clone, its log shown on failure.
