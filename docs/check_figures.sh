@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # CI part: the sizes, the counts of writes and the version that the
-# documents name are those of the release this tree would make. The documents name a release's files
-# (argreport_1.0.0-1_amd64.deb), so the figures are taken from one: a
-# temporary clone of this commit, with the working tree's changes to tracked
+# documents name are those of the release this tree would make. The
+# documents name a release's files (argreport_1.0.0-1_amd64.deb), so the
+# figures are taken from one: a temporary clone of this commit, with the working tree's changes to tracked
 # files, tagged vVERSION there, whose packages of every architecture are
 # built through their presets (the cross compilers and musl of each
 # architecture must be installed: see docs/architectures.md). A snapshot's
