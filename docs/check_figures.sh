@@ -251,6 +251,17 @@ for doc in README.md README.zh-CN.md argreport.1.in argreport.zh_CN.1.in; do
     [ -z "$mb" ] || figure "$doc" "$mb" "$(( (system + 500000) / 1000000 ))" "the system's limit, $system bytes"
 done
 
+# The qemu that runs the foreign architectures' tests, as the table names it.
+while read -r arch _ qemu _; do
+    shown=$(sed -n "s/^| $arch |.*| under qemu-user \([0-9.]*\) |\$/\1/p" docs/architectures.md)
+    used=$("qemu-$qemu-static" --version | sed -n '1s/.* version \([0-9]*\.[0-9]*\).*/\1/p')
+    if [ -n "$used" ] && [ "$shown" = "$used" ]; then
+        ok "docs/architectures.md: $arch is tested under qemu-user $shown, as installed"
+    else
+        fail "docs/architectures.md says $arch is tested under qemu-user ${shown:-(no version)}, where qemu-$qemu-static is ${used:-missing}"
+    fi
+done < <(foreign_targets | grep -v '^i386 ')
+
 # The version is written once, in project(); every document names that one.
 others=$(grep -noE '(argreport[-_:]|"version":"|argreport )[0-9]+\.[0-9]+\.[0-9]+' README.md README.zh-CN.md docs/*.md \
     | grep -vE "[-_:\" ]$version\$" || true)
