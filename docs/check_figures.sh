@@ -251,6 +251,14 @@ for doc in README.md README.zh-CN.md argreport.1.in argreport.zh_CN.1.in; do
     [ -z "$mb" ] || figure "$doc" "$mb" "$(( (system + 500000) / 1000000 ))" "the system's limit, $system bytes"
 done
 
+# PIPE_BUF, the most a write to a pipe is atomic for.
+pipe_buf=$(grouped "$(getconf PIPE_BUF /)")
+figure README.md '`PIPE_BUF` bytes \(([0-9,]+) on Linux\)' "$pipe_buf" "PIPE_BUF"
+figure docs/performance.md '`PIPE_BUF` bytes \(([0-9,]+) on Linux\)' "$pipe_buf" "PIPE_BUF"
+figure argreport.1.in '^bytes \(([0-9,]+) on Linux\)' "$pipe_buf" "PIPE_BUF"
+figure README.zh-CN.md '（Linux 上为 ([0-9,]+)）' "$pipe_buf" "PIPE_BUF"
+figure argreport.zh_CN.1.in '（Linux 上为 ([0-9,]+)）' "$pipe_buf" "PIPE_BUF"
+
 # The qemu that runs the foreign architectures' tests, as the table names it.
 while read -r arch _ qemu _; do
     shown=$(sed -n "s/^| $arch |.*| under qemu-user \([0-9.]*\) |\$/\1/p" docs/architectures.md)
