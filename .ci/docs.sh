@@ -23,6 +23,26 @@ in_step "the man pages have the same sections" \
 in_step "the man pages have the same example command lines" \
     <(grep '^\$ ' argreport.1.in) <(grep '^\$ ' argreport.zh_CN.1.in)
 in_step "the READMEs have the same code blocks" <(grep -E '^    ' README.md) <(grep -E '^    ' README.zh-CN.md)
+# A table cell's prose is the translator's, but not its code or its numbers;
+# and an example is marked alike in both.
+cells() { # README: each table cell's code spans and numbers, each example's marker
+    perl -ne '
+        if (/^\|/) {
+            $table++ unless $in; $in = 1; $row++;
+            next if /^\|[-:| ]+\|$/;
+            my @cells = split /\|/; shift @cells; pop @cells; my $n = 0;
+            for (@cells) {
+                $n++; my @kept = /`[^`]*`/g; s/`[^`]*`//g;
+                push @kept, /[0-9]+(?:[,.][0-9]+)*/g;
+                print "table $table, row $row, cell $n: @kept\n";
+            }
+        } else {
+            $in = 0; $row = 0;
+            print "marker: $_" if /^<!-- (transcript|file):/;
+        }' "$1"
+}
+in_step "the READMEs' tables have the same code and numbers, cell by cell, and their examples the same markers" \
+    <(cells README.md) <(cells README.zh-CN.md)
 in_step "the launchers' guides have the same code blocks and markers" \
     <(grep -E '^    |^<!--' docs/launchers.md) <(grep -E '^    |^<!--' docs/launchers.zh-CN.md)
 

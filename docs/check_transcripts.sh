@@ -68,12 +68,13 @@ python3 docs/transcripts.py --built-as "$version=$release" "$work/tests" "${docs
 tests=("$work"/tests/*.t)
 [ -e "${tests[0]}" ] || { fail "no transcripts found"; finish; }
 
-# Each test starts in cram's directory for it, with a HOME of its own and the
-# build tree the recipes name.
+# Each test starts in cram's directory for it, with a HOME of its own, the
+# build tree the recipes name and the clone's tests/, as in a clone.
 for t in "${tests[@]}"; do
     prologue=$'Set-up, not shown in the document.\n'
     prologue+=$'  $ . "$ARGREPORT_HELPERS"; export HOME=$PWD/home; mkdir home\n'
-    prologue+=$'  $ mkdir -p build/release && cp "$ARGREPORT_BIN/argreport" build/release/\n\n'
+    prologue+=$'  $ mkdir -p build/release && cp "$ARGREPORT_BIN/argreport" build/release/\n'
+    prologue+=$'  $ ln -s "$ARGREPORT_SOURCE/tests" tests\n\n'
     printf '%s' "$prologue" | cat - "$t" >"$t.new" && mv "$t.new" "$t"
 done
 
@@ -105,7 +106,7 @@ run_tests() { # the cram tests to run
     for t in "$@"; do
         doc=$(sed -n 's/^Transcripts of \([^ ,]*\).*/\1/p' "$t")
         [[ $t == *.podman.t ]] && doc+=" (with podman)"
-        if ARGREPORT_BIN=$work/bin ARGREPORT_HELPERS=$work/helpers.sh PATH=$work/bin:$PATH \
+        if ARGREPORT_BIN=$work/bin ARGREPORT_HELPERS=$work/helpers.sh ARGREPORT_SOURCE=$PWD PATH=$work/bin:$PATH \
            CONTAINERS_CONF=$work/containers.conf \
            "$cram" --shell=bash --indent=2 "$t" >"$t.out" 2>&1; then
             ok "the transcripts of $doc: $(grep -cE '^[^ ]+:[0-9]+( \(.*\))?$' "$t") run, their output as shown"

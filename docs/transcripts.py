@@ -18,7 +18,9 @@ a roff comment among the requests before .EX in a man page:
   varies: output matches ERE   the output depends on the machine, the time or
                                the load: each command must exit with status 0
                                and print at least one line, every line of it
-                               matching ERE
+                               matching ERE; the ERE bounds what the text
+                               claims (a count of runs below 100, say), so
+                               that output unlike the claim fails
   as a terminal shows it       the output is compared with the screen of a
                                terminal (tmux) that ran the commands
   elided                       a "..." line stands for lines left out; the
