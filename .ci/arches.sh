@@ -26,9 +26,9 @@ while read -r arch _ qemu machine _ <&3; do
     logged "ARGREPORT_UNDER_TEST=$bin ctest --preset dev" env ARGREPORT_UNDER_TEST="$PWD/$bin" ctest --preset dev
     out=build/release-$arch/packages
     logged "sha256sum -c $out/SHA256SUMS" bash -c 'cd "$1" && sha256sum -c SHA256SUMS' _ "$out"
-    deb=$out/argreport_${release}-1_$arch.deb
-    rpm=$(ls "$out"/argreport-"$release"-1.*.rpm)
-    tgz=$out/argreport-$release-linux-$machine.tar.gz
+    deb=$out/argreport_${package_version}_$arch.deb
+    rpm=$(ls "$out"/argreport-"$package_version".*.rpm)
+    tgz=$out/argreport-$package_version-linux-$machine.tar.gz
     check "$deb is for $arch" test "$(dpkg-deb -f "$deb" Architecture)" = "$arch"
     check "$deb's Static-Built-Using names musl-dev:$arch" test "$(dpkg-deb -f "$deb" Static-Built-Using)" \
         = "musl (= $(dpkg-query -W -f='${source:Version}' "musl-dev:$arch"))"

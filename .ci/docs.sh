@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The English and Chinese manuals and READMEs are in step, and the man
-# pages as built pass man's and mandoc's lint, in the C, C.UTF-8 and
-# zh_CN.UTF-8 locales.
+# The English and Chinese manuals, READMEs and launchers' guides are in
+# step, and the man pages as built pass man's and mandoc's lint, in the C,
+# C.UTF-8 and zh_CN.UTF-8 locales.
 . "$(dirname "$0")/lib.sh"
 
 # Each section of the English page, by its Chinese name.
@@ -23,6 +23,28 @@ in_step "the man pages have the same sections" \
 in_step "the man pages have the same example command lines" \
     <(grep '^\$ ' argreport.1.in) <(grep '^\$ ' argreport.zh_CN.1.in)
 in_step "the READMEs have the same code blocks" <(grep -E '^    ' README.md) <(grep -E '^    ' README.zh-CN.md)
+# A table cell's prose is the translator's, but not its code or its numbers;
+# and an example is marked alike in both.
+cells() { # README: each table cell's code spans and numbers, each example's marker
+    perl -ne '
+        if (/^\|/) {
+            $table++ unless $in; $in = 1; $row++;
+            next if /^\|[-:| ]+\|$/;
+            my @cells = split /\|/; shift @cells; pop @cells; my $n = 0;
+            for (@cells) {
+                $n++; my @kept = /`[^`]*`/g; s/`[^`]*`//g;
+                push @kept, /[0-9]+(?:[,.][0-9]+)*/g;
+                print "table $table, row $row, cell $n: @kept\n";
+            }
+        } else {
+            $in = 0; $row = 0;
+            print "marker: $_" if /^<!-- (transcript|file):/;
+        }' "$1"
+}
+in_step "the READMEs' tables have the same code and numbers, cell by cell, and their examples the same markers" \
+    <(cells README.md) <(cells README.zh-CN.md)
+in_step "the launchers' guides have the same code blocks and markers" \
+    <(grep -E '^    |^<!--' docs/launchers.md) <(grep -E '^    |^<!--' docs/launchers.zh-CN.md)
 
 logged "cmake --workflow --preset release" cmake --workflow --preset release || finish
 locale -a | grep -qix 'zh_CN.utf8' || logged "localedef -i zh_CN -f UTF-8 zh_CN.UTF-8" localedef -i zh_CN -f UTF-8 zh_CN.UTF-8

@@ -20,6 +20,9 @@ version=$(sed -n 's/^project(argreport VERSION \([0-9.]*\).*/\1/p' CMakeLists.tx
 # an image tag holds a snapshot's '+' as '_'.
 release=$(cmake -P packaging/release/version.cmake)
 image_version=${release//+/_}
+# The upstream packages' version, which also names every artefact a rebuild
+# changes: revision 1, as packaging/packaging.cmake writes a revision.
+package_version=$release-$(sed -n 's/^set(ARGREPORT_PACKAGE_RELEASE "\(.*\)${ARGREPORT_PACKAGE_REVISION}")$/\1/p' packaging/packaging.cmake)1
 
 # As check, but the command's output is shown when it fails, and its status
 # returned: `logged ... || finish` ends a part that cannot go on without it.
@@ -126,3 +129,11 @@ printf '[storage]\ndriver = "overlay"\ngraphroot = "%s/storage"\nrunroot = "%s/r
     "$containers" "$containers" >"$containers/storage.conf"
 podman_conf "$containers/containers.conf"
 export CONTAINERS_STORAGE_CONF=$containers/storage.conf CONTAINERS_CONF=$containers/containers.conf
+
+# The release of the commit checked out: a temporary clone of it, without
+# the tags of this one, tagged vVERSION as a release is, annotated, by a
+# throwaway identity.
+tagged_clone() { # directory
+    git clone -q --no-tags . "$1" &&
+        git -C "$1" -c user.name=CI -c user.email=ci@invalid tag -a "v$version" -m "argreport $version"
+}

@@ -29,7 +29,7 @@ check "the release preset keeps the caller's LDFLAGS, after its own" \
 
 # The version is written once, in project().
 check "packaging/packages/changelog starts with an entry for $version" \
-    grep -qE "^argreport \($version-[0-9]+\) unstable; urgency=medium\$" <(head -n 1 packaging/packages/changelog)
+    grep -qE "^argreport \($version-0upstream[0-9]+\) unstable; urgency=medium\$" <(head -n 1 packaging/packages/changelog)
 others=$(grep -oE '(argreport[-_:]|"version":")[0-9]+\.[0-9]+\.[0-9]+' README.md | grep -vE "[-_:\"]$version\$")
 if [ -z "$others" ]; then ok "README.md names no version but $version"; else fail "README.md names other versions: $others"; fi
 check "the man page's footer carries $version" \

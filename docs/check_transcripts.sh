@@ -7,11 +7,18 @@
 # for those shown as a terminal shows them, and podman for the container
 # recipes. Those that need no podman also find the .deb's binary installed as
 # /usr/bin/argreport, as the documents that name it assume: an overlay over
-# /usr/bin that only their mount namespace sees.
-#   docs/check_transcripts.sh [DOCUMENT...]    (all of them by default)
+# /usr/bin that only their mount namespace sees. The READMEs' install
+# commands run as typed too. Nothing shown is rewritten: the one difference
+# allowed, a snapshot's name in output, is transcripts.py's --built-as.
+# docs/check_transcripts_tagged.sh runs all this on the release, a clone
+# tagged vVERSION.
+#   docs/check_transcripts.sh [DOCUMENT...]    (all of them by default, but
+#                                               the launchers' guide)
 . "$(dirname "$0")/../.ci/lib.sh"
 docs=("$@")
-[ ${#docs[@]} -gt 0 ] || docs=(README.md README.zh-CN.md argreport.1.in argreport.zh_CN.1.in docs/*.md)
+# docs/launchers*.md need an sshd and a home of their own for root, which
+# docs/check_launchers.sh makes before it runs them here.
+[ ${#docs[@]} -gt 0 ] || mapfile -t docs < <(ls README.md README.zh-CN.md argreport.1.in argreport.zh_CN.1.in docs/*.md | grep -v '^docs/launchers')
 cram=$(command -v cram3 || command -v cram) || { fail "cram is not installed (apt-get install python3-cram)"; finish; }
 command -v tmux >/dev/null || { fail "tmux is not installed"; finish; }
 
@@ -64,22 +71,20 @@ on_terminal() {
 }
 EOF
 
-python3 docs/transcripts.py "$work/tests" "${docs[@]}" || fail "the transcripts could not all be read"
+# The documents show the release of project(VERSION); this build may be a
+# snapshot, and its output may name itself so, as transcripts.py allows once.
+python3 docs/transcripts.py --built-as "$version=$release" "$work/tests" "${docs[@]}" ||
+    fail "the transcripts could not all be read"
 tests=("$work"/tests/*.t)
 [ -e "${tests[0]}" ] || { fail "no transcripts found"; finish; }
 
-# The documents show a release's names; a build between releases names
-# itself a snapshot (docs/releasing.md), in its package note and its images'
-# tags, and so do the commands and output of the tests built from them.
-sed -i -e "s/\"version\":\"$version\"/\"version\":\"$release\"/g" \
-       -e "s/argreport:$version\([^0-9.+_]\|\$\)/argreport:$image_version\1/g" "${tests[@]}"
-
-# Each test starts in cram's directory for it, with a HOME of its own and the
-# build tree the recipes name.
+# Each test starts in cram's directory for it, with a HOME of its own, the
+# build tree the recipes name and the clone's tests/, as in a clone.
 for t in "${tests[@]}"; do
     prologue=$'Set-up, not shown in the document.\n'
     prologue+=$'  $ . "$ARGREPORT_HELPERS"; export HOME=$PWD/home; mkdir home\n'
-    prologue+=$'  $ mkdir -p build/release && cp "$ARGREPORT_BIN/argreport" build/release/\n\n'
+    prologue+=$'  $ mkdir -p build/release && cp "$ARGREPORT_BIN/argreport" build/release/\n'
+    prologue+=$'  $ ln -s "$ARGREPORT_SOURCE/tests" tests\n\n'
     printf '%s' "$prologue" | cat - "$t" >"$t.new" && mv "$t.new" "$t"
 done
 
@@ -111,7 +116,7 @@ run_tests() { # the cram tests to run
     for t in "$@"; do
         doc=$(sed -n 's/^Transcripts of \([^ ,]*\).*/\1/p' "$t")
         [[ $t == *.podman.t ]] && doc+=" (with podman)"
-        if ARGREPORT_BIN=$work/bin ARGREPORT_HELPERS=$work/helpers.sh PATH=$work/bin:$PATH \
+        if ARGREPORT_BIN=$work/bin ARGREPORT_HELPERS=$work/helpers.sh ARGREPORT_SOURCE=$PWD PATH=$work/bin:$PATH \
            CONTAINERS_CONF=$work/containers.conf \
            "$cram" --shell=bash --indent=2 "$t" >"$t.out" 2>&1; then
             ok "the transcripts of $doc: $(grep -cE '^[^ ]+:[0-9]+( \(.*\))?$' "$t") run, their output as shown"
@@ -135,6 +140,39 @@ if [ ${#plain[@]} -gt 0 ]; then
         run_tests "$@"; exit "$failures"' _ "${plain[@]}"
     failures=$((failures + $?))
 fi
+# The READMEs' install commands, the second column of their table of
+# packages, as typed, at the top of the tree, where the packages were built.
+# Each runs in a mount namespace of its own, over overlays of /usr, /var and
+# /etc that vanish with it, where no argreport was installed before, and with
+# a HOME of its own (Debian's rpm keeps its database there), and must install
+# this build's argreport on root's PATH.
+install_run() { # command, scratch directory: prints the installed program's report and note
+    unshare -m bash -c 'for d in usr var etc; do
+            mkdir -p "$2/$d" "$2/$d.work" &&
+                mount -t overlay overlay -o "lowerdir=/$d,upperdir=$2/$d,workdir=$2/$d.work" "/$d" || exit
+        done
+        mkdir "$2/home"
+        export HOME=$2/home PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+        ! found=$(command -v argreport) || { echo "already installed: $found"; exit 1; }
+        bash -c "$1" >"$2/log" 2>&1 || { echo "status $?:"; cat "$2/log"; exit 1; }
+        argreport 42 x && readelf -nW "$(command -v argreport)"' _ "$@"
+}
+for readme in README.md README.zh-CN.md; do
+    [[ " ${docs[*]} " == *" $readme "* ]] || continue
+    mapfile -t installs < <(sed -nE 's/^\| `[^`]+` \| `((dpkg|rpm|tar) [^`]+)` \|$/\1/p' "$readme")
+    [ ${#installs[@]} = 3 ] || fail "$readme: ${#installs[@]} install commands of dpkg, rpm and tar found in its table, not 3"
+    for i in "${!installs[@]}"; do
+        if out=$(install_run "${installs[$i]}" "$work/install.$readme.$i" 2>&1) &&
+           [ "$(head -n 5 <<<"$out")" = "$(road_report argreport)" ] &&
+           grep -qF "{\"type\":\"upstream\",\"name\":\"argreport\",\"version\":\"$release\"," <<<"$out"; then
+            ok "$readme: ${installs[$i]} installs $release, which runs"
+        else
+            echo "$out"
+            fail "$readme: ${installs[$i]} did not install $release, or it did not run"
+        fi
+    done
+done
+
 with_podman() {
     if podman_setup; then
         run_tests "$@"

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Turns the examples of the documents into cram tests.
 
-    docs/transcripts.py OUTDIR DOCUMENT...
+    docs/transcripts.py [--built-as VERSION=NAME] OUTDIR DOCUMENT...
 
 An example shown as a command with its output ("$ " lines with the output
 under them) is a transcript. In Markdown it is an indented code block; in a
@@ -18,7 +18,9 @@ a roff comment among the requests before .EX in a man page:
   varies: output matches ERE   the output depends on the machine, the time or
                                the load: each command must exit with status 0
                                and print at least one line, every line of it
-                               matching ERE
+                               matching ERE; the ERE bounds what the text
+                               claims (a count of runs below 100, say), so
+                               that output unlike the claim fails
   as a terminal shows it       the output is compared with the screen of a
                                terminal (tmux) that ran the commands
   elided                       a "..." line stands for lines left out; the
@@ -30,6 +32,15 @@ a roff comment among the requests before .EX in a man page:
 
 A Markdown block marked <!-- file: NAME --> is written to NAME in the
 directory where the transcripts run, as a reader told to save it would.
+
+The documents show a release: a build between releases names itself a
+snapshot (docs/releasing.md), and says so in what it prints, in the package
+note that readelf shows, for one. So one string, and no other, may differ
+from what is shown, and only in output, never in a command: with
+--built-as VERSION=NAME, the release's version VERSION, wherever shown
+output holds it whole (not as part of a longer number), is expected as NAME,
+the name of this build (packaging/release/version.cmake prints it). In a
+build of the release, NAME is VERSION, and nothing differs.
 
 Any "$ " line that no transcript took is an error, so that a new example
 cannot go unchecked by being written in a form this does not read.
@@ -145,6 +156,17 @@ def expected(line):
     return line
 
 
+def built_as(line):
+    """A line of shown output as this build prints it: the one difference allowed."""
+    if not BUILT_AS:
+        return line
+    version, name = BUILT_AS
+    return re.sub(r'(?<![0-9.])' + re.escape(version) + r'(?![0-9]|\.[0-9])', lambda m: name, line)
+
+
+BUILT_AS = None
+
+
 def clauses(text, where):
     found = {}
     for clause in filter(None, (c.strip() for c in text.split(';'))):
@@ -204,12 +226,12 @@ def test(path):
                 want = [f'status {marks.get("status", 0) if last else 0}, output like the pattern']
             elif 'as a terminal shows it' in marks:
                 run = ['on_terminal ' + heredoc(cmd)[0]] + heredoc(cmd)[1:]
-                want = shown
+                want = [built_as(l) for l in shown]
                 if 'elided' in marks:
-                    want = [l for l in shown if l != '...']
+                    want = [built_as(l) for l in shown if l != '...']
                     run[0] += ' | grep -Fx ' + ' '.join('-e ' + quoted(l) for l in want)
             else:
-                run, want = cmd, shown
+                run, want = cmd, [built_as(l) for l in shown]
             t.append('  $ ' + run[0])
             t += ['  > ' + l for l in run[1:]]
             t += ['  ' + expected(l) for l in want]
@@ -230,7 +252,12 @@ def test(path):
 
 
 def main():
-    outdir, docs = sys.argv[1], sys.argv[2:]
+    global BUILT_AS
+    args = sys.argv[1:]
+    if args and args[0] == '--built-as':
+        BUILT_AS = args[1].split('=', 1)
+        args = args[2:]
+    outdir, docs = args[0], args[1:]
     status = 0
     for path in docs:
         try:

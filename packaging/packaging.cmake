@@ -6,9 +6,10 @@ set(ARGREPORT_PACKAGING "${CMAKE_CURRENT_LIST_DIR}")
 
 # Every timestamp in an artefact is the commit's, so that no artefact records
 # when it was built. SOURCE_DATE_EPOCH wins; otherwise version.cmake has
-# taken the commit's time and id from git, or from the record a source
-# tarball carries (written by the dist target); an exported tree without
-# either falls back to the time of the first release.
+# taken the commit's time and id from git, from the record a source
+# tarball carries (written by the dist target) or from what git archive
+# wrote; a tree named with -DARGREPORT_NAME falls back to the time of the
+# first release.
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
     set(ARGREPORT_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
 endif()
@@ -113,29 +114,40 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE
 # The packages' revision: 1 for a version's first packages, one more for each
 # rebuild of the same source that gives other bytes (a new musl, a new
 # toolchain, a fix to the tools that make the packages), so that its
-# checksums are new names too and apt and dnf upgrade to it.
-set(ARGREPORT_PACKAGE_REVISION 1 CACHE STRING "The packages' revision (Debian's VERSION-N, RPM's Release)")
+# checksums are new names too and apt and dnf upgrade to it. Written
+# 0upstreamN, as Debian's revision and RPM's Release: both sort it before a
+# distribution's own packages of the same version (Debian's -1 or -0.1,
+# Fedora's 1.fc40), which then replace it.
+set(ARGREPORT_PACKAGE_REVISION 1 CACHE STRING "The packages' revision N (Debian's VERSION-0upstreamN, RPM's Release 0upstreamN)")
 if(NOT ARGREPORT_PACKAGE_REVISION MATCHES "^[1-9][0-9]*$")
     message(FATAL_ERROR "ARGREPORT_PACKAGE_REVISION=${ARGREPORT_PACKAGE_REVISION} is not a positive number")
 endif()
-set(ARGREPORT_PACKAGE_VERSION "${ARGREPORT_VERSION}-${ARGREPORT_PACKAGE_REVISION}")
+set(ARGREPORT_PACKAGE_RELEASE "0upstream${ARGREPORT_PACKAGE_REVISION}")
+set(ARGREPORT_PACKAGE_VERSION "${ARGREPORT_VERSION}-${ARGREPORT_PACKAGE_RELEASE}")
 # The changelog the packages carry starts with their own version: the
 # project's, when its top entry is this revision of this version; else with
 # an entry for the snapshot or the rebuild, ahead of the project's.
 file(READ "${ARGREPORT_PACKAGING}/packages/changelog" changelog)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ARGREPORT_PACKAGING}/packages/changelog")
-string(REGEX MATCH "^argreport \\(([^)-]+)-([0-9]+)\\)" top "${changelog}")
+string(REGEX MATCH "^argreport \\(([^)-]+)-0upstream([0-9]+)\\)" top "${changelog}")
 if(NOT top)
-    message(FATAL_ERROR "packaging/packages/changelog does not start with an entry \"argreport (VERSION-N) ...\"")
+    message(FATAL_ERROR "packaging/packages/changelog does not start with an entry \"argreport (VERSION-0upstreamN) ...\"")
 endif()
 if(CMAKE_MATCH_1 STREQUAL ARGREPORT_VERSION AND CMAKE_MATCH_2 GREATER ARGREPORT_PACKAGE_REVISION)
-    message(FATAL_ERROR "packaging/packages/changelog's top entry is ${CMAKE_MATCH_1}-${CMAKE_MATCH_2}, later "
+    message(FATAL_ERROR "packaging/packages/changelog's top entry is ${CMAKE_MATCH_1}-0upstream${CMAKE_MATCH_2}, later "
         "than revision ${ARGREPORT_PACKAGE_REVISION}, which is being built: build revision "
         "${CMAKE_MATCH_2} or later (-DARGREPORT_PACKAGE_REVISION=${CMAKE_MATCH_2})")
 elseif(NOT (CMAKE_MATCH_1 STREQUAL ARGREPORT_VERSION AND CMAKE_MATCH_2 EQUAL ARGREPORT_PACKAGE_REVISION))
     if(ARGREPORT_VERSION STREQUAL CMAKE_MATCH_1)
-        set(why "Rebuilt from the source of ${CMAKE_MATCH_1}-${CMAKE_MATCH_2}")
+        set(why "Rebuilt from the source of ${CMAKE_MATCH_1}-0upstream${CMAKE_MATCH_2}")
         set(distribution unstable)
+        # Dated when it is rebuilt, which only the rebuilder knows; the same
+        # date builds the same bytes again.
+        if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+            message(FATAL_ERROR "Revision ${ARGREPORT_PACKAGE_REVISION} is a rebuild, whose changelog entry "
+                "is dated by the rebuilder: set SOURCE_DATE_EPOCH to the rebuild's time "
+                "(SOURCE_DATE_EPOCH=$(date +%s)), and give the same value to build it again.")
+        endif()
     else()
         set(why "Snapshot of commit ${ARGREPORT_REVISION}, not a release")
         set(distribution UNRELEASED)
@@ -201,7 +213,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "command line.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGE_VERSION "${ARGREPORT_VERSION}")
-set(ARGREPORT_TARBALL ${PROJECT_NAME}-${ARGREPORT_VERSION}-linux-${ARGREPORT_ARCH})
+# The revision in its name, as in every artefact whose bytes a rebuild changes.
+set(ARGREPORT_TARBALL ${PROJECT_NAME}-${ARGREPORT_PACKAGE_VERSION}-linux-${ARGREPORT_ARCH})
 
 # The container image's context: the stripped binary, the copyright file and
 # the image's annotations, from which packaging/image/build-image.sh builds it.
@@ -214,17 +227,21 @@ add_custom_command(OUTPUT "${ARGREPORT_IMAGE_DIR}/argreport" "${ARGREPORT_IMAGE_
 add_custom_target(image_context DEPENDS "${ARGREPORT_IMAGE_DIR}/argreport"
     "${ARGREPORT_IMAGE_DIR}/copyright")
 # Tagged with the version and the architecture; a native build is also the
-# version's, until packaging/image/build-images.sh gives that name, and latest, to
-# the manifest list over every architecture's image. A tag cannot hold a
-# snapshot's '+', which becomes '_'. A list already holding
-# the name is removed first, or the build would leave it behind unnamed.
+# version's and latest, the name the README runs, which stays the same from
+# a snapshot to a release, until packaging/image/build-images.sh gives both
+# names to the manifest list over every architecture's image, whose native
+# entry it is. A tag cannot hold a snapshot's '+', which becomes '_'. A list
+# already holding a name is removed first, or the build would leave it
+# behind unnamed.
 set(image_names ${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION}-${ARGREPORT_DEB_ARCH})
 set(image_list_cleanup "")
 if(NOT CMAKE_CROSSCOMPILING)
-    list(APPEND image_names ${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION})
-    set(image_list_cleanup COMMAND sh -c
-        "! podman manifest exists \"$1\" || podman manifest rm \"$1\" >/dev/null"
-        sh localhost/${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION})
+    list(APPEND image_names ${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION} ${PROJECT_NAME}:latest)
+    foreach(tag ${ARGREPORT_IMAGE_VERSION} latest)
+        list(APPEND image_list_cleanup COMMAND sh -c
+            "! podman manifest exists \"$1\" 2>/dev/null || podman manifest rm \"$1\" >/dev/null"
+            sh localhost/${PROJECT_NAME}:${tag})
+    endforeach()
 endif()
 # The image's annotations, and labels, which build-images.sh gives the list's
 # entries too. No address where the source is published: the project has
@@ -253,7 +270,7 @@ add_custom_target(image
 add_custom_target(dist
     COMMAND "${CMAKE_COMMAND}" -D "SOURCE_DIR=${PROJECT_SOURCE_DIR}"
         -D "OUTPUT_DIR=${CMAKE_CURRENT_BINARY_DIR}"
-        -D "RELEASE=${ARGREPORT_PACKAGE_REVISION}" -P "${ARGREPORT_PACKAGING}/release/dist.cmake"
+        -D "RELEASE=${ARGREPORT_PACKAGE_RELEASE}" -P "${ARGREPORT_PACKAGING}/release/dist.cmake"
     COMMENT "Writing the source tarball of the commit checked out")
 
 # How CPack makes the packages.
@@ -268,7 +285,7 @@ set(CPACK_OUTPUT_FILE_PREFIX "${CMAKE_CURRENT_BINARY_DIR}/packages")
 
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
 set(CPACK_RPM_PACKAGE_LICENSE "${ARGREPORT_LICENSE}")
-set(CPACK_RPM_PACKAGE_RELEASE "${ARGREPORT_PACKAGE_REVISION}")
+set(CPACK_RPM_PACKAGE_RELEASE "${ARGREPORT_PACKAGE_RELEASE}")
 set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 # Installed where the files say, not wherever rpm --prefix says: CPack makes

@@ -5,7 +5,7 @@
 # localhost/argreport:VERSION over all of them, also named
 # localhost/argreport:latest, offline. Each entry of the list carries the
 # annotations of its image. Then it writes the list with its images, as one
-# would publish them, to build/images/argreport-NAME-oci.tar, an OCI image
+# would publish them, to build/images/argreport-NAME-0upstreamN-oci.tar, an OCI image
 # layout in a tar (layers compressed, so their digests are not the local
 # ones) whose list carries the same annotations as its images: podman can
 # annotate a list's entries, but not the list it keeps. The images take the
@@ -51,11 +51,11 @@ for id in "${before[@]}"; do
     fi
 done
 
-# The native build also tags its image with the bare version, which the
-# list takes over.
-if podman image exists "$list"; then
-    podman untag "$list" "$list"
-fi
+# The native build also tags its image with the bare version and latest,
+# which the list takes over.
+for name in "$list" "$latest"; do
+    if podman image exists "$name"; then podman untag "$name" "$name"; fi
+done
 podman manifest create "$list" >/dev/null
 for i in "${!images[@]}"; do
     podman manifest add "$list" "containers-storage:${images[$i]}" >/dev/null
@@ -72,7 +72,10 @@ podman tag "$list" "$latest"
 echo "built the manifest list $list ($latest) of ${targets[*]}"
 
 layout=build/images/layout
-archive=build/images/argreport-$(cmake -P packaging/release/version.cmake)-oci.tar
+# Named with the packages' version, as every artefact a rebuild changes.
+first=release
+[ "${targets[0]}" = amd64 ] || first=release-${targets[0]}
+archive=build/images/argreport-$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["package_version"])' "build/$first/release.json")-oci.tar
 rm -rf "$layout" "$archive"
 mkdir -p "$layout"
 podman manifest push --quiet --all --format oci "$list" "oci:$layout:$version"

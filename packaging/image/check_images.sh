@@ -6,9 +6,9 @@
 scratch
 # The image must hold the packaged binary and copyright file.
 logged "cmake --workflow --preset package" cmake --workflow --preset package || finish
-dpkg-deb -x "build/release/packages/argreport_${release}-1_amd64.deb" "$work/deb"
+dpkg-deb -x "build/release/packages/argreport_${package_version}_amd64.deb" "$work/deb"
 image=argreport:$image_version
-untag() { podman rmi -f "$image" "$image-amd64" >/dev/null 2>&1; }
+untag() { podman rmi -f "$image" "$image-amd64" argreport:latest >/dev/null 2>&1; }
 
 logged "the image builds" cmake --build build/release --target image || finish
 id1=$(podman image inspect --format '{{.Id}}' "$image")
@@ -38,9 +38,9 @@ check "the image's copyright file is the build's" cmp "$work/image-copyright" bu
 has_note "$work/image-argreport"
 check "podman run $image 42 x" test "$(podman run --rm "${podman_run_opts[@]}" "$image" 42 x)" = "$(road_report /argreport)"
 
-# The README's orchestrator recipe, as written there.
-# The README names a release's tag; a snapshot's image has its own.
-awk '/^    apiVersion: v1$/, /^$/' README.md | sed "s/^    //; s/argreport:$version\$/argreport:$image_version/" >"$work/pod.yaml"
+# The README's orchestrator recipe, as written there, and the name it runs.
+check "the image is also argreport:latest" test "$(podman image inspect --format '{{.Id}}' argreport:latest)" = "$id2"
+awk '/^    apiVersion: v1$/, /^$/' README.md | sed "s/^    //" >"$work/pod.yaml"
 expected_log=$(awk 'f && (/^    \$/ || /^$/) { exit } f { sub(/^    /, ""); print } /^    \$ podman logs argreport-demo-app$/ { f = 1 }' README.md)
 podman_conf "$work/containers.conf"
 if (cd "$work" && CONTAINERS_CONF=$work/containers.conf podman kube play pod.yaml >/dev/null); then
@@ -94,7 +94,7 @@ done
 # The list as published: the archive's list holds the same images, by their
 # ids, and says what their annotations say, with every licence of any of
 # them; skopeo copies it to a registry, or here a directory, as it is.
-archive=build/images/argreport-$release-oci.tar
+archive=build/images/argreport-$package_version-oci.tar
 mkdir "$work/oci"
 tar -xf "$archive" -C "$work/oci"
 blob() { cat "$work/oci/blobs/sha256/${1#sha256:}"; }
@@ -130,6 +130,9 @@ check "the archive is the same when built again" cmp "$archive" "$work/archive.t
 check "building the images again leaves no unnamed image" test "$(podman images -q --filter dangling=true | sort)" = "$dangling"
 check "the manifest list and its images are the same when built again" \
     test "$(podman manifest inspect "$list")" = "$inspect"
+# The README's command, now that argreport is the list: podman runs an entry.
+check "podman run argreport 42 x, the README's, with argreport the list" \
+    test "$(podman run --rm "${podman_run_opts[@]}" argreport 42 x)" = "$(road_report /argreport)"
 arm64=$(awk '/"digest"/ { d = $2 } /"architecture": "arm64"/ { gsub(/[",]/, "", d); print d }' <<<"$inspect")
 check "the list's arm64 entry is an arm64 image" \
     test "$(podman image inspect --format '{{.Architecture}}' "localhost/argreport@$arm64")" = arm64

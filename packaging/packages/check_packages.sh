@@ -6,11 +6,12 @@
 scratch
 logged "cmake --workflow --preset package" cmake --workflow --preset package || finish
 out=build/release/packages
-deb=$out/argreport_${release}-1_amd64.deb
-rpm=$out/argreport-${release}-1.x86_64.rpm
-tgz=$out/argreport-${release}-linux-x86_64.tar.gz
-held=$(ls "$out" | tr '\n' ' ')
-if [ "$held" = "SHA256SUMS ${rpm##*/} ${tgz##*/} ${deb##*/} " ]; then ok "$out holds $held"; else fail "$out holds $held"; fi
+deb=$out/argreport_${package_version}_amd64.deb
+rpm=$out/argreport-${package_version}.x86_64.rpm
+tgz=$out/argreport-${package_version}-linux-x86_64.tar.gz
+held=$(LC_ALL=C ls "$out" | tr '\n' ' ')
+expected=$(printf '%s\n' SHA256SUMS "${rpm##*/}" "${tgz##*/}" "${deb##*/}" | LC_ALL=C sort | tr '\n' ' ')
+if [ "$held" = "$expected" ]; then ok "$out holds $held"; else fail "$out holds $held, not $expected"; fi
 logged "sha256sum -c $out/SHA256SUMS" bash -c 'cd "$1" && sha256sum -c SHA256SUMS' _ "$out"
 
 # The copyright file carries musl's notice: every line of the linked musl's
@@ -56,7 +57,7 @@ check "the .rpm's Chinese man page is %lang(zh_CN)" test "$(rpm -qp --qf '[%{FIL
     = zh_CN:/usr/share/man/zh_CN/man1/argreport.1.gz
 check "the .rpm's %license is the copyright file" test "$(rpm -qpL "$rpm")" = /usr/share/doc/argreport/copyright
 check "the .rpm requires nothing but rpmlib" test -z "$(rpm -qpR "$rpm" | grep -v '^rpmlib(')"
-check "the .rpm's %changelog starts at $release-1" bash -c 'rpm -qp --changelog "$1" | head -n 1 | grep -q " - $2-1\$"' _ "$rpm" "$release"
+check "the .rpm's %changelog starts at $package_version" bash -c 'rpm -qp --changelog "$1" | head -n 1 | grep -q " - $2\$"' _ "$rpm" "$package_version"
 logged "rpmlint -c packaging/packages/rpmlint.toml $rpm" rpmlint -c packaging/packages/rpmlint.toml "$rpm"
 root=$work/rpmroot
 mkdir "$root"

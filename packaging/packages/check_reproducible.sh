@@ -17,9 +17,12 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 unset SOURCE_DATE_EPOCH
 version=$(cmake -P packaging/release/version.cmake)
-artefacts=(argreport packages/SHA256SUMS "packages/argreport_${version}-1_amd64.deb"
-           "packages/argreport-${version}-1.x86_64.rpm"
-           "packages/argreport-${version}-linux-x86_64.tar.gz")
+[ -f build/release/release.json ] || { echo "FAILED: no build/release; build the package workflow first"; exit 1; }
+# The packages' version, as the build names it.
+package_version=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["package_version"])' build/release/release.json)
+artefacts=(argreport packages/SHA256SUMS "packages/argreport_${package_version}_amd64.deb"
+           "packages/argreport-${package_version}.x86_64.rpm"
+           "packages/argreport-${package_version}-linux-x86_64.tar.gz")
 for f in "${artefacts[@]}"; do
     [ -f "build/release/$f" ] || { echo "FAILED: no build/release/$f; build the package workflow first"; exit 1; }
 done

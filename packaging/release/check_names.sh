@@ -2,7 +2,9 @@
 # One name for one tree: a release's tag gives its version, any other commit
 # a snapshot's name that sorts after it; a tag that disagrees stops the
 # build; the tarball does not depend on the builder's git configuration;
-# and the package revision. Tags are only ever made in temporary clones.
+# names come from git, the source release or git archive, never from a stray
+# file; and the package revision: one name, one content. Tags are only ever
+# made in temporary clones.
 #   packaging/release/check_names.sh
 . "$(dirname "$0")/../../.ci/lib.sh"
 work=$(mktemp -d)
@@ -32,15 +34,15 @@ name=$(cd "$work/snapshot" && cmake -P packaging/release/version.cmake)
 check "an untagged commit is the snapshot $snapshot (it says $name)" test "$name" = "$snapshot"
 dist "$work/snapshot" >/dev/null
 check "dist on it writes argreport-$snapshot.tar.gz" test -f "$work/snapshot/build/dist/argreport-$snapshot.tar.gz"
-check "Debian sorts $snapshot-1 after $version-1" dpkg --compare-versions "$snapshot-1" gt "$version-1"
+check "Debian sorts $snapshot-0upstream1 after $version-0upstream1" \
+    dpkg --compare-versions "$snapshot-0upstream1" gt "$version-0upstream1"
 check "RPM sorts $snapshot after $version" \
     test "$(rpm --eval "%{lua: print(rpm.vercmp('$snapshot', '$version'))}")" = 1
 check "the snapshot's tarball records its name for builds outside git" \
     grep -qx "set(ARGREPORT_VERSION $snapshot)" <(tar -xzOf "$work/snapshot/build/dist/argreport-$snapshot.tar.gz" \
         "argreport-$snapshot/packaging/source-release.cmake")
 
-git clone -q --no-tags . "$work/tagged"
-git -C "$work/tagged" -c user.name=CI -c user.email=ci@invalid tag -a "v$version" -m "argreport $version"
+tagged_clone "$work/tagged"
 name=$(cd "$work/tagged" && cmake -P packaging/release/version.cmake)
 check "the commit tagged v$version is $version (it says $name)" test "$name" = "$version"
 dist "$work/tagged" >/dev/null
@@ -65,17 +67,100 @@ git -C "$work/mismatch" reset -q --hard HEAD~1
 git -C "$work/mismatch" tag "v$version"
 refused "a lightweight tag v$version" "The tag v$version is not annotated" "$work/mismatch"
 
-# ---- the package revision, on the tagged commit
-(cd "$work/tagged" && cmake --preset release -DARGREPORT_PACKAGE_REVISION=2 >/dev/null &&
-    cmake --workflow --preset package >/dev/null 2>&1)
-out2=$work/tagged/build/release/packages
-deb=$out2/argreport_${version}-2_amd64.deb
-rpm=$out2/argreport-$version-2.x86_64.rpm
-check "revision 2 gives argreport_${version}-2_amd64.deb" test "$(dpkg-deb -f "$deb" Version)" = "$version-2"
-check "revision 2 gives an RPM with release 2" test "$(rpm -qp --qf '%{VERSION}-%{RELEASE}' "$rpm")" = "$version-2"
-check "the RPM's %changelog starts with $version-2" grep -q " - $version-2\$" <(rpm -qp --changelog "$rpm" | head -1)
-check "the .deb's changelog starts with $version-2" \
-    grep -q "^argreport ($version-2) unstable" <(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/argreport/changelog.Debian.gz | gunzip)
+# ---- names from git or from the tarball, never from a stray file
+printf 'set(ARGREPORT_VERSION 9.9.9)\nset(ARGREPORT_REVISION deadbeef)\n' >"$work/tagged/packaging/source-release.cmake"
+name=$(cd "$work/tagged" && cmake -P packaging/release/version.cmake 2>"$work/stray.log")
+check "an untracked packaging/source-release.cmake in the checkout names nothing (it says $name)" test "$name" = "$version"
+check "and it is said to be ignored" grep -q 'source-release.cmake is ignored' "$work/stray.log"
+dist "$work/tagged" >/dev/null
+check "dist then still writes argreport-$version.tar.gz, of the commit" bash -c \
+    'tar -xzOf "$1" "argreport-$2/packaging/source-release.cmake" | grep -qx "set(ARGREPORT_REVISION $3)"' _ \
+    "$work/tagged/build/dist/argreport-$version.tar.gz" "$version" "$(git -C "$work/tagged" rev-parse HEAD)"
+if (cd "$work/tagged" && packaging/release/release.sh amd64) >"$work/stray-release.log" 2>&1; then
+    fail "release.sh ran with an untracked file in the checkout"
+else
+    check "release.sh refuses a checkout with an untracked file, and names it" \
+        grep -qx '?? packaging/source-release.cmake' "$work/stray-release.log"
+fi
+rm "$work/tagged/packaging/source-release.cmake"
+# A tree made by git archive, outside git: the tag's is the release, a later
+# commit's a snapshot; a copy that nothing names says how to name it.
+git clone -q "$work/tagged" "$work/later"
+git -C "$work/later" -c user.name=CI -c user.email=ci@invalid commit -q --allow-empty -m "after the release"
+later=$(git -C "$work/later" log -1 --format=%H)
+later="$version+git$(TZ=UTC git -C "$work/later" log -1 --date=format-local:%Y%m%d --format=%cd).${later:0:7}"
+for ref in "v$version $version" "HEAD $later"; do
+    read -r commit expected <<<"$ref"
+    rm -rf "$work/archive" && mkdir "$work/archive"
+    git -C "$work/later" archive "$commit" | tar -xf - -C "$work/archive"
+    name=$(cmake -P "$work/archive/packaging/release/version.cmake" 2>&1)
+    check "git archive of $commit is named $expected (it says $name)" test "$name" = "$expected"
+done
+git -C "$work/later" show HEAD:packaging/release/git-archive.cmake >"$work/archive/packaging/release/git-archive.cmake"
+if out=$(cmake -P "$work/archive/packaging/release/version.cmake" 2>&1); then
+    fail "a copy without git, record or git archive's names was named $out"
+else
+    check "a copy without git, record or git archive's names cannot be named, and says how to name it" \
+        grep -qF -- "-DARGREPORT_NAME=VERSION" <<<"$out"
+fi
+
+# ---- the package revision: revisions 1 and 2 of the tagged commit, as
+# release.sh publishes them (amd64), never give one name two contents. The
+# rebuild is dated by SOURCE_DATE_EPOCH, here a day after the release.
+rebuilt=$(( $(git -C "$work/tagged" log -1 --format=%ct) + 86400 ))
+publish() { # directory, environment...
+    local dir=$1
+    shift
+    if (cd "$work/tagged" && env "$@" packaging/release/release.sh amd64) >"$dir.log" 2>&1; then
+        cp -r "$work/tagged/build/publish" "$dir"
+    else
+        tail -n 30 "$dir.log"
+        fail "$* packaging/release/release.sh amd64"
+        mkdir -p "$dir"
+    fi
+}
+publish "$work/rev1" ARGREPORT_PACKAGE_REVISION=1
+publish "$work/rev2" ARGREPORT_PACKAGE_REVISION=2 SOURCE_DATE_EPOCH=$rebuilt
+same=() differ=()
+for f in "$work/rev1"/*; do
+    f=${f##*/}
+    [ -e "$work/rev2/$f" ] || continue
+    if cmp -s "$work/rev1/$f" "$work/rev2/$f"; then same+=("$f"); else differ+=("$f"); fi
+done
+if [ ${#differ[@]} = 0 ]; then ok "revisions 1 and 2 share no name with two contents"; else fail "revisions 1 and 2 give two contents the names ${differ[*]}"; fi
+check "they share the source tarball, the same bytes, and nothing else (${same[*]})" \
+    test "${same[*]}" = "argreport-$version.tar.gz"
+rev2=$version-0upstream2
+deb=$work/rev2/argreport_${rev2}_amd64.deb
+rpm=$work/rev2/argreport-$rev2.x86_64.rpm
+check "revision 2 gives argreport_${rev2}_amd64.deb" test "$(dpkg-deb -f "$deb" Version)" = "$rev2"
+check "revision 2 gives an RPM with release 0upstream2" test "$(rpm -qp --qf '%{VERSION}-%{RELEASE}' "$rpm")" = "$rev2"
+check "revision 2 publishes its source RPM, and its checksums list it" \
+    grep -q " argreport-$rev2.src.rpm\$" "$work/rev2/argreport-$rev2.SHA256SUMS"
+when=$(date -u -d "@$rebuilt" '+%a, %d %b %Y %H:%M:%S +0000')
+check "the .deb's changelog starts with $rev2, dated by SOURCE_DATE_EPOCH ($when)" \
+    bash -c 'dpkg-deb --fsys-tarfile "$1" | tar -xOf - ./usr/share/doc/argreport/changelog.Debian.gz | gunzip |
+        sed -n "1p;/^ -- /{p;q}" | tr "\n" " " | grep -q "^argreport ($2) unstable.* -- .*  $3 $"' _ "$deb" "$rev2" "$when"
+check "the RPM's and the source RPM's %changelog start with $rev2, of that day" bash -c \
+    'for f in "$@"; do rpm -qp --changelog "$f" | head -1 | grep -q "^\* $(date -u -d "@'"$rebuilt"'" "+%a %b %d %Y") .* - '"$rev2"'\$" || exit 1; done' \
+    _ "$rpm" "$work/rev2/argreport-$rev2.src.rpm"
+# The same inputs give the same bytes again.
+(cd "$work/tagged" && SOURCE_DATE_EPOCH=$rebuilt cmake --workflow --preset package >/dev/null 2>&1)
+check "revision 2 built again with the same SOURCE_DATE_EPOCH is the same .deb and RPM" \
+    bash -c 'cmp "$1" "$3/argreport_$2_amd64.deb" && cmp "$4" "$3/argreport-$2.x86_64.rpm"' _ \
+    "$deb" "$rev2" "$work/tagged/build/release/packages" "$rpm"
+(cd "$work/tagged" && cmake --preset release -DARGREPORT_PACKAGE_REVISION=2 >"$work/undated.log" 2>&1)
+check "a rebuild without SOURCE_DATE_EPOCH is refused, saying so" \
+    grep -q "set SOURCE_DATE_EPOCH to the rebuild's time" <(tr -s ' \n' '  ' <"$work/undated.log")
 check "revision 0 is refused" bash -c "! (cd '$work/tagged' && cmake --preset release -DARGREPORT_PACKAGE_REVISION=0 >/dev/null 2>&1)"
+# Upstream's revision sorts before a distribution's own of the same version.
+for distribution in "$version-1" "$version-0.1" "$version-1~bpo12+1"; do
+    check "Debian sorts $version-0upstream1 before a distribution's $distribution, and 0upstream2 after 0upstream1" \
+        bash -c 'dpkg --compare-versions "$1-0upstream1" lt "$2" && dpkg --compare-versions "$1-0upstream2" gt "$1-0upstream1"' _ "$version" "$distribution"
+done
+for distribution in 1 1.fc40 0.1; do
+    check "RPM sorts release 0upstream1 before a distribution's $distribution, and 0upstream2 after 0upstream1" \
+        test "$(rpm --eval "%{lua: print(rpm.vercmp('0upstream1', '$distribution'), rpm.vercmp('0upstream2', '0upstream1'))}")" = "-1	1"
+done
 
 finish

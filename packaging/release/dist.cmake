@@ -22,36 +22,67 @@ set(ARGREPORT_EPOCH ${ARGREPORT_EPOCH})
 set(ARGREPORT_REVISION ${ARGREPORT_REVISION})
 ")
 # The spec, found there by rpmbuild -ta, carries the version and the
-# changelog of packaging/packages/changelog, headed, for a snapshot or a rebuild, by
-# an entry of its own, as the upstream packages' changelog is.
+# changelog of packaging/packages/changelog, headed, for a snapshot, by an
+# entry of its own. The tarball is the same for every revision: its spec is
+# the release's first packages'. The source RPM of a rebuild (RELEASE, later
+# than the changelog's top entry) has a spec of its own, headed by the
+# rebuild's entry, dated by SOURCE_DATE_EPOCH as the packages' is.
+set(rebuild_epoch "$ENV{SOURCE_DATE_EPOCH}")
+if(NOT rebuild_epoch)
+    set(rebuild_epoch "${ARGREPORT_EPOCH}")
+endif()
 set(VERSION "${ARGREPORT_VERSION}")
-file(READ "${SOURCE_DIR}/packaging/packages/argreport.spec.in" spec)
-string(CONFIGURE "${spec}" spec @ONLY)
-file(READ "${SOURCE_DIR}/packaging/packages/changelog" changelog)
-string(REGEX MATCH "^argreport \\(([^)-]+)-([0-9]+)\\)" top "${changelog}")
-if(NOT (CMAKE_MATCH_1 STREQUAL ARGREPORT_VERSION AND CMAKE_MATCH_2 EQUAL RELEASE))
-    if(ARGREPORT_VERSION STREQUAL CMAKE_MATCH_1)
-        set(why "Rebuilt from the source of ${CMAKE_MATCH_1}-${CMAKE_MATCH_2}")
-    else()
-        set(why "Snapshot of commit ${ARGREPORT_REVISION}, not a release")
-    endif()
-    string(REGEX MATCH "\n -- ([^\n]*>)  " maintainer "${changelog}")
-    set(ENV{SOURCE_DATE_EPOCH} "${ARGREPORT_EPOCH}")
-    string(TIMESTAMP when "%a, %d %b %Y %H:%M:%S +0000" UTC)
-    set(changelog "argreport (${ARGREPORT_VERSION}-${RELEASE}) UNRELEASED; urgency=medium
+file(READ "${SOURCE_DIR}/packaging/packages/argreport.spec.in" spec_in)
+file(READ "${SOURCE_DIR}/packaging/packages/changelog" project_changelog)
+string(REGEX MATCH "^argreport \\(([^)-]+)-(0upstream[0-9]+)\\)" top "${project_changelog}")
+set(top_version "${CMAKE_MATCH_1}")
+set(top_release "${CMAKE_MATCH_2}")
+string(REGEX MATCH "\n -- ([^\n]*>)  " maintainer "${project_changelog}")
+set(maintainer "${CMAKE_MATCH_1}")
+if(top_version STREQUAL ARGREPORT_VERSION)
+    set(tarball_release "${top_release}")
+else()
+    set(tarball_release 0upstream1)
+endif()
+function(argreport_spec release epoch out)
+    set(changelog "${project_changelog}")
+    if(NOT (top_version STREQUAL ARGREPORT_VERSION AND top_release STREQUAL release))
+        if(top_version STREQUAL ARGREPORT_VERSION)
+            set(why "Rebuilt from the source of ${top_version}-${top_release}")
+        else()
+            set(why "Snapshot of commit ${ARGREPORT_REVISION}, not a release")
+        endif()
+        set(ENV{SOURCE_DATE_EPOCH} "${epoch}")
+        string(TIMESTAMP when "%a, %d %b %Y %H:%M:%S +0000" UTC)
+        set(changelog "argreport (${ARGREPORT_VERSION}-${release}) UNRELEASED; urgency=medium
 
   * ${why}.
 
- -- ${CMAKE_MATCH_1}  ${when}
+ -- ${maintainer}  ${when}
 
 ${changelog}")
-endif()
-file(WRITE "${OUTPUT_DIR}/spec-changelog" "${changelog}")
-execute_process(COMMAND awk -f "${SOURCE_DIR}/packaging/packages/rpm-changelog.awk" "${OUTPUT_DIR}/spec-changelog"
-    OUTPUT_VARIABLE changelog COMMAND_ERROR_IS_FATAL ANY)
-file(REMOVE "${OUTPUT_DIR}/spec-changelog")
-string(APPEND spec "${changelog}")
+    endif()
+    # What this spec builds, which is not what the upstream packages are:
+    # their items go, and the top entry says what it is.
+    string(REGEX REPLACE "  \\* Upstream packages:[^\n]*\n(    [^\n]*\n)*" "" changelog "${changelog}")
+    string(FIND "${changelog}" "\n\n" head)
+    math(EXPR head "${head} + 2")
+    string(SUBSTRING "${changelog}" 0 ${head} entry)
+    string(SUBSTRING "${changelog}" ${head} -1 rest)
+    set(changelog "${entry}  * Built from the source release by its spec, as a distribution builds
+    it: with the distribution's C library, flags and package note, linked
+    dynamically, and tested as it is built.\n${rest}")
+    file(WRITE "${OUTPUT_DIR}/spec-changelog" "${changelog}")
+    execute_process(COMMAND awk -f "${SOURCE_DIR}/packaging/packages/rpm-changelog.awk" "${OUTPUT_DIR}/spec-changelog"
+        OUTPUT_VARIABLE changelog COMMAND_ERROR_IS_FATAL ANY)
+    file(REMOVE "${OUTPUT_DIR}/spec-changelog")
+    set(RELEASE "${release}")
+    string(CONFIGURE "${spec_in}" spec @ONLY)
+    set(${out} "${spec}${changelog}" PARENT_SCOPE)
+endfunction()
 file(MAKE_DIRECTORY "${OUTPUT_DIR}")
+argreport_spec("${tarball_release}" "${ARGREPORT_EPOCH}" spec)
+argreport_spec("${RELEASE}" "${rebuild_epoch}" srpm_spec)
 # The builder's git configuration must not reach the bytes: tar.umask sets
 # the members' modes, core.autocrlf and a global attributes file could
 # change their contents.
@@ -63,23 +94,28 @@ execute_process(
     COMMAND gzip -9n
     WORKING_DIRECTORY "${SOURCE_DIR}" OUTPUT_FILE "${OUTPUT_DIR}/${NAME}.tar.gz"
     COMMAND_ERROR_IS_FATAL ANY)
-# The source RPM of that spec, which the upstream RPMs name as theirs: made
-# with the commit's time, no build host and no distribution tag. rpmbuild
-# records the spec's %prep as expanded, with the paths of the source and
-# build directories: it runs in a directory of the build tree and is given
-# them relative to it, so that where the tree lies changes no byte.
+# The source RPM of this revision's spec, which the upstream RPMs name as
+# theirs: made with the commit's time (or a rebuild's), no build host and no
+# distribution tag. rpmbuild records the spec's %prep as expanded, with the
+# paths of the source and build directories: it runs in a directory of the
+# build tree and is given them relative to it, so that where the tree lies
+# changes no byte.
 find_program(RPMBUILD rpmbuild)
 set(srpm "")
+file(GLOB stale "${OUTPUT_DIR}/*.src.rpm")
+if(stale)
+    file(REMOVE ${stale})
+endif()
 if(RPMBUILD)
     set(scratch "${OUTPUT_DIR}/srpm")
     file(REMOVE_RECURSE "${scratch}")
     file(MAKE_DIRECTORY "${scratch}")
     file(COPY "${OUTPUT_DIR}/${NAME}.tar.gz" DESTINATION "${scratch}")
-    file(WRITE "${scratch}/argreport.spec" "${spec}")
+    file(WRITE "${scratch}/argreport.spec" "${srpm_spec}")
     execute_process(
-        COMMAND "${CMAKE_COMMAND}" -E env "SOURCE_DATE_EPOCH=${ARGREPORT_EPOCH}"
-            "${RPMBUILD}" -bs --quiet --define "_topdir ." --define "_sourcedir ." --define "_builddir BUILD"
-            --define "_srcrpmdir ." --define "dist %{nil}" --define "_buildhost reproducible"
+        COMMAND "${CMAKE_COMMAND}" -E env "SOURCE_DATE_EPOCH=${rebuild_epoch}"
+            "${RPMBUILD}" -bs --quiet --define "_topdir ." --define "_sourcedir ." --define "_specdir ."
+            --define "_builddir BUILD" --define "_srcrpmdir ." --define "dist %{nil}" --define "_buildhost reproducible"
             --define "use_source_date_epoch_as_buildtime 1" --define "clamp_mtime_to_source_date_epoch 1"
             --define "source_date_epoch_from_changelog 0" argreport.spec
         WORKING_DIRECTORY "${scratch}" OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)

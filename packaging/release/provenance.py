@@ -1,27 +1,38 @@
 #!/usr/bin/env python3
 """Writes the release's provenance: an in-toto Statement with a SLSA
-Provenance v1 predicate, as one line of PUBLISH_DIR/argreport-NAME.intoto.jsonl.
+Provenance v1 predicate, in a DSSE envelope, as the one line of
+PUBLISH_DIR/argreport-NAME-0upstreamN.intoto.jsonl.
 
-    packaging/release/provenance.py PUBLISH_DIR PRESET...
+    packaging/release/provenance.py [--sign KEY] PUBLISH_DIR PRESET...
 
-Its subjects are every file of PUBLISH_DIR but the signatures, SHA256SUMS
-and the statement itself (SHA256SUMS covers the statement). It names the
+With KEY, the envelope's signature is an OpenPGP detached signature by KEY
+(anything gpg takes for a secret key) over DSSE's pre-authentication
+encoding of the statement, so that gpgv verifies it with the key that signs
+SHA256SUMS (docs/releasing.md gives the commands). Without it the envelope
+holds no signature.
+
+Its subjects are every file of PUBLISH_DIR but the signatures, the checksums
+and the statement itself (the checksums cover the statement). It names the
 source commit and the source tarball's digest, the presets run, and the
 Debian packages, with their versions, of the toolchain each build used.
 Every value comes from the release builds (their release.json) and from
 dpkg-query; nothing in it records the time or place of the run, so the
 same release gives the same statement.
 """
+import base64
 import hashlib
 import json
 import os
 import subprocess
 import sys
+import tarfile
 from urllib.parse import quote
 
-# The build's own type: a URI minted under the project's contact address
-# (RFC 4151), as the project publishes no web address of its own.
-BUILD_TYPE = "tag:maintainers@users.noreply.c-seed-8142300e.example,2026:argreport/release/v1"
+# The build's own type is described by a document of the source release
+# itself; the project has no web address, so the URI is the purl of the
+# source release with the document as its subpath (docs/releasing.md).
+BUILD_TYPE_DOCUMENT = "docs/build-type.md"
+PAYLOAD_TYPE = "application/vnd.in-toto+json"
 BUILDER = "tag:maintainers@users.noreply.c-seed-8142300e.example,2026:argreport/maintainer-machine"
 
 
@@ -75,10 +86,34 @@ def tool(command):
             "annotations": {"version": (version.stdout or version.stderr).strip().splitlines()[0]}}
 
 
+def pae(payload_type, body):
+    """DSSE's pre-authentication encoding, which is what is signed."""
+    kind = payload_type.encode()
+    return b"DSSEv1 %d %s %d %s" % (len(kind), kind, len(body), body)
+
+
+def sign(key, data):
+    """An OpenPGP detached signature of data by key, and the key's fingerprint."""
+    listing = subprocess.run(["gpg", "--batch", "--with-colons", "--list-secret-keys", key],
+                             capture_output=True, text=True)
+    fingerprints = [line.split(":")[9] for line in listing.stdout.splitlines() if line.startswith("fpr:")]
+    if listing.returncode != 0 or not fingerprints:
+        die(f"no secret key {key!r}")
+    signed = subprocess.run(["gpg", "--batch", "--quiet", "--local-user", key, "--detach-sign",
+                             "--output", "-"], input=data, capture_output=True)
+    if signed.returncode != 0:
+        die(f"gpg could not sign with {key}: {signed.stderr.decode(errors='replace').strip()}")
+    return fingerprints[0], signed.stdout
+
+
 def main():
-    if len(sys.argv) < 3:
-        die("usage: packaging/release/provenance.py PUBLISH_DIR PRESET...")
-    publish, presets = sys.argv[1], sys.argv[2:]
+    args = sys.argv[1:]
+    key = None
+    if args[:1] == ["--sign"] and len(args) > 1:
+        key, args = args[1], args[2:]
+    if len(args) < 2:
+        die("usage: packaging/release/provenance.py [--sign KEY] PUBLISH_DIR PRESET...")
+    publish, presets = args[0], args[1:]
     builds = []
     for preset in presets:  # package, package-ARCH: built in release, release-ARCH
         path = os.path.join("build", "release" + preset[len("package"):], "release.json")
@@ -91,15 +126,18 @@ def main():
         if (b["version"], b["commit"]) != (version, commit):
             die(f"the builds are of {version} ({commit}) and of {b['version']} ({b['commit']})")
     source = f"{name}-{version}.tar.gz"
-    statement_name = f"{name}-{version}.intoto.jsonl"
+    statement_name = f"{name}-{builds[0]['package_version']}.intoto.jsonl"
 
     subjects = []
     for f in sorted(os.listdir(publish)):
-        if f in ("SHA256SUMS", statement_name) or f.endswith(".asc"):
+        if f == statement_name or f.endswith((".SHA256SUMS", ".asc")):
             continue
         subjects.append({"name": f, "digest": {"sha256": sha256_file(os.path.join(publish, f))}})
     if not any(s["name"] == source for s in subjects):
         die(f"{publish}/{source} is missing")
+    with tarfile.open(os.path.join(publish, source)) as t:
+        if f"{name}-{version}/{BUILD_TYPE_DOCUMENT}" not in t.getnames():
+            die(f"{source} holds no {BUILD_TYPE_DOCUMENT}, which the provenance's buildType names")
 
     # The toolchain: each build's compiler and linker, and musl, by package.
     packages = set()
@@ -121,8 +159,9 @@ def main():
         if found and found["name"] not in [t["name"] for t in tools]:
             tools.append(found)
     tarball = next(s for s in subjects if s["name"] == source)
+    source_purl = f"pkg:generic/{name}@{quote(version, safe='')}"
     resolved = [{"name": "source commit", "digest": {"gitCommit": commit}},
-                {"name": source, "digest": tarball["digest"]}]
+                {"name": source, "uri": source_purl, "digest": tarball["digest"]}]
     toolchain = [descriptor(p) for p in packages]
     resolved += sorted(toolchain + [t for t in tools if t["name"] not in
                                     [d["name"] for d in toolchain]], key=lambda d: d["name"])
@@ -133,7 +172,7 @@ def main():
         "predicateType": "https://slsa.dev/provenance/v1",
         "predicate": {
             "buildDefinition": {
-                "buildType": BUILD_TYPE,
+                "buildType": f"{source_purl}#{BUILD_TYPE_DOCUMENT}",
                 "externalParameters": {
                     "command": "packaging/release/release.sh",
                     "source": {"commit": commit, "tag": builds[0].get("tag", ""),
@@ -153,10 +192,18 @@ def main():
             },
         },
     }
+    body = json.dumps(statement, separators=(",", ":"), sort_keys=True).encode()
+    signatures = []
+    if key:
+        keyid, signature = sign(key, pae(PAYLOAD_TYPE, body))
+        signatures.append({"keyid": keyid, "sig": base64.b64encode(signature).decode()})
+    envelope = {"payloadType": PAYLOAD_TYPE, "payload": base64.b64encode(body).decode(),
+                "signatures": signatures}
     with open(os.path.join(publish, statement_name), "w", encoding="utf-8") as f:
-        f.write(json.dumps(statement, separators=(",", ":"), sort_keys=True) + "\n")
+        f.write(json.dumps(envelope, separators=(",", ":")) + "\n")
     print(f"{publish}/{statement_name}: {len(subjects)} subjects, "
-          f"{len(resolved) - 2} toolchain packages")
+          f"{len(resolved) - 2} toolchain packages, "
+          + (f"signed by {signatures[0]['keyid']}" if key else "not signed"))
 
 
 if __name__ == "__main__":

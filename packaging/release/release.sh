@@ -1,23 +1,29 @@
 #!/usr/bin/env bash
 # Makes the whole release of the commit checked out, into build/publish/:
 #   argreport-NAME.tar.gz                   the source release
+#   argreport-PV.src.rpm                    the source RPM the RPMs name
 #   every architecture's .deb, .rpm and binary tarball
-#   argreport-NAME-oci.tar                  the images and their list (an OCI layout)
-#   argreport-NAME-ARCH.cdx.json            each architecture's SBOM (CycloneDX 1.6)
-#   argreport-NAME.intoto.jsonl             the provenance (in-toto, SLSA v1)
-#   SHA256SUMS                              over all of them
-#   SHA256SUMS.asc, argreport-NAME.tar.gz.asc
+#   argreport-PV-oci.tar                    the images and their list (an OCI layout)
+#   argreport-PV-ARCH.cdx.json              each architecture's SBOM (CycloneDX 1.6)
+#   argreport-PV.intoto.jsonl               the provenance (in-toto, SLSA v1), in a
+#                                           DSSE envelope signed with the key
+#   argreport-PV.SHA256SUMS                 over all of them
+#   argreport-PV.SHA256SUMS.asc, argreport-NAME.tar.gz.asc
 #                                           detached signatures, with a key
+# after testing every architecture's binary: nothing is signed unless all
+# of it passes. PV is the packages' version, NAME-0upstreamN: every file
+# whose bytes a rebuild changes carries it.
 # NAME is the version on a release's tag, a snapshot's name elsewhere (see
-# packaging/release/version.cmake). The SBOMs name each architecture's image by its
-# id, the digest of its configuration, which the archive's image has too.
+# packaging/release/version.cmake). The SBOMs name each architecture's image by
+# the digest of its manifest in the archive.
 #
 #   [ARGREPORT_SIGNING_KEY=KEY] [ARGREPORT_PACKAGE_REVISION=N] packaging/release/release.sh [ARCH...]
 #
 # KEY is any name gpg takes for a secret key of the caller's keyring
 # (GNUPGHOME is honoured); without it nothing is signed. N is the packages'
-# revision, 1 by default. ARCH are Debian's names, all by default; a
-# release is all of them.
+# revision, 1 by default; a rebuild (N > 1) is dated by SOURCE_DATE_EPOCH,
+# which it needs, and signs only its checksums. ARCH are Debian's names,
+# all by default; a release is all of them.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 arches=("$@")
@@ -32,15 +38,85 @@ if [ -n "${ARGREPORT_SIGNING_KEY:-}" ]; then
     gpg --batch --list-secret-keys "$ARGREPORT_SIGNING_KEY" >/dev/null \
         || { say "no secret key '$ARGREPORT_SIGNING_KEY' in ${GNUPGHOME:-~/.gnupg}"; exit 1; }
 fi
-[ -z "$(git status --porcelain --untracked-files=no)" ] \
-    || { say "the checkout has uncommitted changes, which no release may hold"; exit 1; }
+# Nothing but the commit: a changed or untracked file could reach an
+# artefact (a stray packaging/source-release.cmake would rename them all).
+# Ignored files (build/) are not listed.
+stray=$(git status --porcelain --untracked-files=all)
+if [ -n "$stray" ]; then
+    say "the checkout holds changed or untracked files, which no release may hold:"
+    echo "$stray" >&2
+    exit 1
+fi
 
+# Each architecture's binary is tested before anything is signed: the suite,
+# built by the dev preset, against it, tests/check_hardening.sh and
+# tests/check_faults.sh, natively or under qemu, as .ci/arches.sh runs them.
+# A foreign binary runs under qemu through binfmt_misc, with argv[0] as given
+# (P), which the suite checks. As root, the run registers entries of its own,
+# removed when it ends, whatever other runs register or remove; otherwise
+# the system's must be there (Debian: qemu-user-static).
+entries=()
+trap 'for e in "${entries[@]}"; do echo -1 >"/proc/sys/fs/binfmt_misc/$e" 2>/dev/null || true; done' EXIT
+logs=build/release-tests
+runs() { "$1" 1 >/dev/null 2>&1; }
+logged() { # log name, command...: its output goes to the log, shown if it fails
+    local log=$logs/$1
+    shift
+    if ! "$@" >"$log" 2>&1; then
+        tail -n 40 "$log" >&2
+        say "FAILED, so nothing is signed: $* (all of it in $log)"
+        exit 1
+    fi
+}
+tested() { # Debian's name for the architecture, the binary
+    local arch=$1 bin=$2 qemu rule emulator=()
+    qemu=$(awk -v arch="$arch" '/^set\(ARGREPORT_TARGETS/ { on = 1 }
+        on && index($0, "\"" arch "|") { split($0, f, /[|"]/); print f[8] } on && /\)$/ { on = 0 }' cmake/musl.cmake)
+    if [ "$arch" != amd64 ] && ! { [ "$arch" = i386 ] && runs "$bin"; }; then
+        command -v "qemu-$qemu-static" >/dev/null \
+            || { say "qemu-$qemu-static, which runs the $arch binary, was not found"; exit 1; }
+        emulator=(--emulator "$(command -v "qemu-$qemu-static")")
+        rule=/usr/lib/binfmt.d/qemu-$qemu.conf line=""
+        if [ -f "$rule" ]; then
+            line=$(awk -F: -v OFS=: -v name="argreport-release-$$-$qemu" -v q="${emulator[1]}" \
+                '{ $2 = name; $7 = q; $8 = "POF"; print }' "$rule")
+        elif [ "$qemu" = i386 ]; then # no rule where x86-64 kernels could run it natively
+            line=":argreport-release-$$-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:${emulator[1]}:POF"
+        fi
+        if [ "$(id -u)" = 0 ] && [ -n "$line" ]; then
+            [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+            echo "$line" >/proc/sys/fs/binfmt_misc/register
+            entries+=("argreport-release-$$-$qemu")
+        fi
+        runs "$bin" || { say "$bin does not run here: register qemu-$qemu-static with binfmt_misc"; exit 1; }
+    fi
+    logged "$arch-hardening.log" tests/check_hardening.sh --static "${emulator[@]}" "$bin"
+    logged "$arch-faults.log" tests/check_faults.sh "${emulator[@]}" "$bin"
+    logged "$arch-suite.log" env ARGREPORT_UNDER_TEST="$PWD/$bin" ctest --preset dev
+    say "$arch: the suite, tests/check_hardening.sh and tests/check_faults.sh pass on $bin"
+}
+
+# Revision 1 is dated by its commit; a rebuild by the rebuilder's
+# SOURCE_DATE_EPOCH, which configuring asks for.
+if [ "$revision" = 1 ] && [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
+    say "SOURCE_DATE_EPOCH is not used for revision 1, which its commit dates"
+    unset SOURCE_DATE_EPOCH
+fi
+cmake --preset dist "-DARGREPORT_PACKAGE_REVISION=$revision" >/dev/null
 cmake --workflow --preset dist >/dev/null
 name=$(cmake -P packaging/release/version.cmake)
+# Every file whose bytes a rebuild changes is named with the packages'
+# version, NAME-0upstreamN; the source tarball, the same tree, keeps NAME.
+version=$(field build/dist/release.json package_version)
+sums=argreport-$version.SHA256SUMS
 rm -rf "$publish"
 mkdir -p "$publish"
-cp "build/dist/argreport-$name.tar.gz" "$publish/"
-say "argreport $name, packages revision $revision, for ${arches[*]}"
+cp "build/dist/argreport-$name.tar.gz" "build/dist/argreport-$version.src.rpm" "$publish/"
+say "argreport $name, packages $version, for ${arches[*]}"
+
+rm -rf "$logs"
+mkdir -p "$logs"
+logged dev-build.log bash -c 'cmake --preset dev && cmake --build --preset dev'
 
 presets=()
 for arch in "${arches[@]}"; do
@@ -51,43 +127,53 @@ for arch in "${arches[@]}"; do
     cmake --workflow --preset "$package" >/dev/null
     [ "$(field "$build/release.json" version)" = "$name" ] \
         || { say "$build names $(field "$build/release.json" version), not $name"; exit 1; }
-    package_version=$(field "$build/release.json" package_version)
+    [ "$(field "$build/release.json" package_version)" = "$version" ] \
+        || { say "$build's packages are $(field "$build/release.json" package_version), not $version"; exit 1; }
     rpm_arch=$(field "$build/release.json" rpm_arch)
     machine=$(field "$build/release.json" machine)
-    for f in "argreport_${package_version}_$arch.deb" "argreport-$name-$revision.$rpm_arch.rpm" \
-             "argreport-$name-linux-$machine.tar.gz"; do
+    for f in "argreport_${version}_$arch.deb" "argreport-$version.$rpm_arch.rpm" \
+             "argreport-$version-linux-$machine.tar.gz"; do
         cp "$build/packages/$f" "$publish/"
     done
+    # The binary as shipped, stripped, from the binary tarball.
+    mkdir -p "$logs/$arch"
+    tar -xzf "$publish/argreport-$version-linux-$machine.tar.gz" -C "$logs/$arch" --strip-components=2 \
+        "argreport-$version-linux-$machine/bin/argreport"
+    tested "$arch" "$logs/$arch/argreport"
     presets+=("$package")
 done
 
-images=()
+images=
 if command -v podman >/dev/null && command -v buildah >/dev/null; then
     packaging/image/build-images.sh "${arches[@]}" >/dev/null
-    for arch in "${arches[@]}"; do
-        images+=("$(podman image inspect --format '{{.Id}}' "localhost/argreport:${name//+/_}-$arch")")
-    done
-    cp "build/images/argreport-$name-oci.tar" "$publish/"
+    images=$publish/argreport-$version-oci.tar
+    cp "build/images/argreport-$version-oci.tar" "$images"
 else
     say "podman or buildah is not installed: no images are built or published, and the SBOMs name none"
 fi
 
-for i in "${!arches[@]}"; do
-    arch=${arches[$i]}
+for arch in "${arches[@]}"; do
     if [ "$arch" = amd64 ]; then build=build/release; else build=build/release-$arch; fi
-    python3 packaging/release/sbom.py "$build" "$publish" ${images[$i]:+"${images[$i]}"} >/dev/null
+    python3 packaging/release/sbom.py "$build" "$publish" ${images:+"$images"} >/dev/null
 done
-python3 packaging/release/provenance.py "$publish" "${presets[@]}" >/dev/null
+# The provenance is signed as it is written, and SHA256SUMS then covers it.
+python3 packaging/release/provenance.py ${ARGREPORT_SIGNING_KEY:+--sign "$ARGREPORT_SIGNING_KEY"} \
+    "$publish" "${presets[@]}" >/dev/null
 
 (cd "$publish" && find . -maxdepth 1 -type f -printf '%f\n' | LC_ALL=C sort | xargs sha256sum >../SHA256SUMS.new)
-mv build/SHA256SUMS.new "$publish/SHA256SUMS"
+mv build/SHA256SUMS.new "$publish/$sums"
 
 if [ -n "${ARGREPORT_SIGNING_KEY:-}" ]; then
-    for f in SHA256SUMS "argreport-$name.tar.gz"; do
+    # The source tarball is signed once, with the version's first packages:
+    # a rebuild's checksums cover it, and a new signature would be other
+    # bytes under the name already published.
+    signed=("$sums")
+    [ "$revision" != 1 ] || signed+=("argreport-$name.tar.gz")
+    for f in "${signed[@]}"; do
         gpg --batch --yes --quiet --local-user "$ARGREPORT_SIGNING_KEY" --armor --detach-sign \
             --output "$publish/$f.asc" "$publish/$f"
     done
-    say "signed SHA256SUMS and argreport-$name.tar.gz with $ARGREPORT_SIGNING_KEY"
+    say "signed the provenance and ${signed[*]} with $ARGREPORT_SIGNING_KEY"
 else
     say "ARGREPORT_SIGNING_KEY is not set: nothing is signed"
 fi

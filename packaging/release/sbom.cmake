@@ -7,7 +7,7 @@ file(CONFIGURE OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/release.json" @ONLY CONTENT [
   "name": "@PROJECT_NAME@",
   "version": "@ARGREPORT_VERSION@",
   "package_version": "@ARGREPORT_PACKAGE_VERSION@",
-  "package_revision": "@ARGREPORT_PACKAGE_REVISION@",
+  "package_revision": "@ARGREPORT_PACKAGE_RELEASE@",
   "image_tag": "@PROJECT_NAME@:@ARGREPORT_IMAGE_VERSION@-@ARGREPORT_DEB_ARCH@",
   "commit": "@ARGREPORT_REVISION@",
   "tag": "@ARGREPORT_TAGGED@",

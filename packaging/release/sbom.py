@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """Writes the CycloneDX 1.6 SBOM of one architecture's release.
 
-    packaging/release/sbom.py BUILD_DIR PUBLISH_DIR [IMAGE_ID]
+    packaging/release/sbom.py BUILD_DIR PUBLISH_DIR [IMAGE_ARCHIVE]
 
 BUILD_DIR is a release build (build/release, build/release-ARCH) whose
 packages are made; PUBLISH_DIR holds the source tarball. The SBOM goes to
-PUBLISH_DIR/argreport-NAME-ARCH.cdx.json.
+PUBLISH_DIR/argreport-NAME-0upstreamN-ARCH.cdx.json. IMAGE_ARCHIVE is the OCI
+layout that packaging/image/build-images.sh writes: the image is named by
+the digest of its manifest there, the one a registry serves once it is
+pushed.
 
 What the binary holds is read from the linker's map of that build, not from
 a list: the members of musl's libc.a and the objects the linker took, each
@@ -15,6 +18,11 @@ copyright file that covers the file's source. The binary's licence as a
 whole is ours and those of the linked files that ask for something; the
 build declared one (release.json) for its packages and image, and if the
 two disagree nothing is written and the exit status is 1.
+
+The distribution release those packages came from is the build machine's,
+as its os-release file says: the SBOM names it as an operating-system
+component and in the purls' distro qualifier, so that a scanner knows whose
+advisories apply.
 """
 import fnmatch
 import hashlib
@@ -22,6 +30,7 @@ import io
 import json
 import os
 import re
+import shlex
 import subprocess
 import sys
 import tarfile
@@ -36,8 +45,15 @@ SPDX = {"MIT": "MIT", "Expat": "MIT", "BSD-2-clause": "BSD-2-Clause",
         "public-domain": "LicenseRef-musl-public-domain",
         "permissive": "LicenseRef-musl-sun-permissive"}
 NO_CONDITIONS = {"LicenseRef-musl-public-domain"}
+# The purl namespace of the packages made here: the deb and rpm types take
+# the vendor who built the package, and ours are the project's own, not a
+# distribution's (docs/releasing.md).
+UPSTREAM = "argreport"
 # libgcc and gcc's start files, as gcc's own sources state it.
 GCC_LICENSE = "GPL-3.0-or-later WITH GCC-exception-3.1"
+# The CPE dictionary's names for a distribution's releases, by os-release
+# ID; it calls Debian 12 "12.0".
+DISTRO_CPE = {"debian": "cpe:2.3:o:debian:debian_linux:{version}:*:*:*:*:*:*:*"}
 # musl's names for its architectures, as they appear in its source tree.
 MUSL_ARCHES = {"aarch64", "arm", "i386", "x86_64", "x32", "mips", "mips64", "mipsn32",
                "microblaze", "or1k", "powerpc", "powerpc64", "riscv32", "riscv64",
@@ -75,6 +91,27 @@ def owner(path):
     fields = dpkg("-W", "-f=${Package}\t${Version}\t${source:Package}\t${source:Version}\t"
                   "${Architecture}\t${Maintainer}\n", package).splitlines()[0].split("\t")
     return dict(zip(("package", "version", "source", "source_version", "arch", "maintainer"), fields))
+
+
+def os_release():
+    """The build machine's os-release fields, where its packages come from."""
+    for path in ("/etc/os-release", "/usr/lib/os-release"):
+        if os.path.exists(path):
+            fields = {}
+            for line in open(path, encoding="utf-8"):
+                m = re.match(r"^([A-Z0-9_]+)=(.*)$", line.strip())
+                if m:
+                    fields[m.group(1)] = "".join(shlex.split(m.group(2)))
+            if not fields.get("ID") or not (fields.get("VERSION_ID") or fields.get("VERSION_CODENAME")):
+                die(f"{path} names no ID and VERSION_ID or VERSION_CODENAME: "
+                    "whose packages musl is cannot be said")
+            return fields
+    die("the build machine has no os-release file: whose packages musl is cannot be said")
+
+
+def cpe_value(text):
+    """text as a CPE 2.3 formatted string writes a value: punctuation quoted."""
+    return re.sub(r"([^A-Za-z0-9._-])", r"\\\1", text)
 
 
 def link_map(path):
@@ -142,6 +179,29 @@ def archive_member(archive, name):
     return subprocess.run(["ar", "p", archive, name], check=True, capture_output=True).stdout
 
 
+def image_in_archive(archive, platform):
+    """The digests of platform's image (os/architecture[/variant]) in an OCI
+    layout archive whose index holds one list: its manifest's, its
+    configuration's (the image's id) and the list's."""
+    want = dict(zip(("os", "architecture", "variant"), platform.split("/")))
+    with tarfile.open(archive) as t:
+        def blob(digest):
+            data = t.extractfile("blobs/" + digest.replace(":", "/", 1)).read()
+            if f"sha256:{sha256(data)}" != digest:
+                die(f"{archive}: the blob {digest} holds other bytes")
+            return json.loads(data)
+        lists = json.load(t.extractfile("index.json"))["manifests"]
+        if len(lists) != 1:
+            die(f"{archive} holds {len(lists)} entries, not one list")
+        found = [m for m in blob(lists[0]["digest"])["manifests"]
+                 if {k: m.get("platform", {}).get(k) for k in ("os", "architecture", "variant")}
+                 == {k: want.get(k) for k in ("os", "architecture", "variant")}]
+        if len(found) != 1:
+            die(f"{archive} holds {len(found)} images for {platform}")
+        config = blob(found[0]["digest"])["config"]["digest"]
+    return found[0]["digest"], config, lists[0]["digest"]
+
+
 def purl(kind, namespace, name, version, **qualifiers):
     out = f"pkg:{kind}/" + (f"{namespace}/" if namespace else "") + quote(name, safe="")
     if version:
@@ -155,7 +215,7 @@ def main():
     if len(sys.argv) not in (3, 4):
         die(__doc__.strip().splitlines()[2].strip())
     build, publish = sys.argv[1], sys.argv[2]
-    image_id = sys.argv[3] if len(sys.argv) == 4 else ""
+    image_archive = sys.argv[3] if len(sys.argv) == 4 else ""
     info = json.load(open(os.path.join(build, "release.json"), encoding="utf-8"))
     if not info["static"]:
         die(f"{build} is not a static release build")
@@ -170,10 +230,33 @@ def main():
     supplier = {"name": info["supplier"], "contact": [{"name": contact.group(1), "email": contact.group(2)}]}
     musl_arch = os.path.basename(info["musl_libdir"]).split("-")[0].replace("powerpc64le", "powerpc64")
 
+    # The distribution whose packages musl and gcc's runtime are: its
+    # release, as the purl type deb's distro qualifier writes it (ID-VERSION_ID,
+    # or the codename of a release that has no number yet).
+    release = os_release()
+    vendor = release["ID"].lower()
+    if vendor not in DISTRO_CPE:
+        die(f"the build machine runs {vendor}, whose releases have no CPE here: add it to DISTRO_CPE")
+    if release.get("VERSION_ID"):
+        distro = f"{vendor}-{release['VERSION_ID']}"
+        os_version = release["VERSION_ID"]
+    else:
+        distro = os_version = release["VERSION_CODENAME"]
+    os_ref = f"os:{distro}"
+    operating_system = {
+        "type": "operating-system", "bom-ref": os_ref, "name": vendor, "version": os_version,
+        "supplier": {"name": release.get("NAME", vendor)},
+        "description": f"{release.get('PRETTY_NAME', distro)}: the release whose packages musl "
+                       "and gcc's runtime, linked into the binary, are",
+        "cpe": DISTRO_CPE[vendor].format(version=cpe_value(
+            f"{os_version.split('.')[0]}.0" if release.get("VERSION_ID") else os_version)),
+        "properties": [{"name": f"argreport:os-release:{key}", "value": release[key]}
+                       for key in ("ID", "VERSION_ID", "VERSION_CODENAME") if release.get(key)]}
+
     # The artefacts that carry the binary.
     deb = f"{name}_{info['package_version']}_{arch}.deb"
     rpm = f"{name}-{version}-{info['package_revision']}.{info['rpm_arch']}.rpm"
-    tgz = f"{name}-{version}-linux-{info['machine']}.tar.gz"
+    tgz = f"{name}-{info['package_version']}-linux-{info['machine']}.tar.gz"
     source = f"{name}-{version}.tar.gz"
     for f in (deb, rpm, tgz):
         if not os.path.exists(os.path.join(packages, f)):
@@ -181,7 +264,7 @@ def main():
     if not os.path.exists(os.path.join(publish, source)):
         die(f"{publish}/{source} is missing: make the source release first")
     with tarfile.open(os.path.join(packages, tgz)) as t:
-        shipped = t.extractfile(f"{name}-{version}-linux-{info['machine']}/bin/argreport").read()
+        shipped = t.extractfile(f"{tgz[:-len('.tar.gz')]}/bin/argreport").read()
 
     # What the linker took.
     objects, members = link_map(map_path)
@@ -216,7 +299,9 @@ def main():
     # musl, with the files of it that were linked.
     libc = os.path.join(musl_dir, "libc.a")
     musl_pkg = owner(libc)
-    musl_upstream = musl_pkg["source_version"].split("-")[0].split(":")[-1]
+    # Debian's version less its epoch and revision is upstream's, which the
+    # CPE names.
+    musl_upstream = musl_pkg["source_version"].split(":", 1)[-1].rsplit("-", 1)[0]
     musl_ref = f"musl@{musl_pkg['source_version']}?arch={arch}"
     licences = set()
     musl_children = []
@@ -231,7 +316,9 @@ def main():
             "supplier": {"name": "Debian", "contact": [{"name": musl_pkg["maintainer"]}]},
             "description": "the C library, linked statically",
             "licenses": [{"expression": musl_license}],
-            "purl": purl("deb", "debian", musl_pkg["source"], musl_pkg["source_version"], arch=arch),
+            "purl": purl("deb", vendor, musl_pkg["source"], musl_pkg["source_version"], arch=arch,
+                         distro=distro),
+            "cpe": f"cpe:2.3:a:musl-libc:musl:{cpe_value(musl_upstream)}:*:*:*:*:*:*:*",
             "hashes": hashes(open(libc, "rb").read()),
             "properties": [{"name": "argreport:debian-package",
                             "value": f"{musl_pkg['package']}:{musl_pkg['arch']} {musl_pkg['version']}"},
@@ -256,8 +343,8 @@ def main():
            "supplier": {"name": "Debian", "contact": [{"name": gcc_pkg["maintainer"]}]},
            "description": "gcc's start files and runtime support, linked statically",
            "licenses": [{"expression": GCC_LICENSE}],
-           "purl": purl("deb", "debian", gcc_pkg["package"], gcc_pkg["version"],
-                        arch=gcc_pkg["arch"], upstream=gcc_pkg["source"]),
+           "purl": purl("deb", vendor, gcc_pkg["package"], gcc_pkg["version"],
+                        arch=gcc_pkg["arch"], upstream=gcc_pkg["source"], distro=distro),
            "components": gcc_children}
 
     # The binary's licence as a whole, which its packages and image declare.
@@ -291,8 +378,8 @@ def main():
 
     carriers = []
     for label, kind, ref_purl in (
-            (deb, "file", purl("deb", None, name, info["package_version"], arch=arch)),
-            (rpm, "file", purl("rpm", None, name, f"{version}-{info['package_revision']}",
+            (deb, "file", purl("deb", UPSTREAM, name, info["package_version"], arch=arch)),
+            (rpm, "file", purl("rpm", UPSTREAM, name, f"{version}-{info['package_revision']}",
                                arch=info["rpm_arch"])),
             (tgz, "file", None)):
         data = open(os.path.join(packages, label), "rb").read()
@@ -302,15 +389,18 @@ def main():
         if ref_purl:
             c["purl"] = ref_purl
         carriers.append(c)
-    if image_id:
-        digest = image_id if image_id.startswith("sha256:") else f"sha256:{image_id}"
+    if image_archive:
+        manifest, config, index = image_in_archive(image_archive, info["oci_platform"])
         carriers.append({
             "type": "container", "bom-ref": info["image_tag"], "name": name, "version": version,
             "supplier": supplier, "licenses": [{"expression": license_expr}],
-            "description": f"the image {info['image_tag']} (its id is its configuration's digest)",
-            "hashes": [{"alg": "SHA-256", "content": digest.split(":", 1)[1]}],
-            "purl": purl("oci", None, name, digest, arch=info["oci_platform"].split("/", 1)[1].replace("/", ""),
-                         tag=info["image_tag"].split(":", 1)[1])})
+            "description": f"the image {info['image_tag']}, named by the digest of its manifest "
+                           f"in {os.path.basename(image_archive)}",
+            "hashes": [{"alg": "SHA-256", "content": manifest.split(":", 1)[1]}],
+            "purl": purl("oci", None, name, manifest, arch=info["oci_platform"].split("/", 1)[1].replace("/", ""),
+                         tag=info["image_tag"].split(":", 1)[1]),
+            "properties": [{"name": "argreport:image-id", "value": config},
+                           {"name": "argreport:image-index", "value": index}]})
 
     def refs(component):
         yield component
@@ -322,6 +412,7 @@ def main():
         dependencies.append({"ref": c["bom-ref"], "dependsOn": []})
     for c in carriers:
         dependencies.append({"ref": c["bom-ref"], "dependsOn": [binary_ref]})
+    dependencies.append({"ref": os_ref, "dependsOn": []})
 
     bom = {
         "bomFormat": "CycloneDX", "specVersion": "1.6", "version": 1,
@@ -334,14 +425,14 @@ def main():
             "supplier": supplier,
             "component": binary,
             "properties": [{"name": "argreport:architecture", "value": arch}]},
-        "components": carriers,
+        "components": carriers + [operating_system],
         "dependencies": dependencies,
     }
     # The same inputs give the same document, serial number included.
     text = json.dumps(bom, indent=2, ensure_ascii=False)
     bom = {"bomFormat": "CycloneDX", "specVersion": "1.6",
            "serialNumber": f"urn:uuid:{uuid.UUID(sha256(text.encode())[:32], version=5)}", **bom}
-    out = os.path.join(publish, f"{name}-{version}-{arch}.cdx.json")
+    out = os.path.join(publish, f"{name}-{info['package_version']}-{arch}.cdx.json")
     with open(out, "w", encoding="utf-8") as f:
         f.write(json.dumps(bom, indent=2, ensure_ascii=False) + "\n")
     print(f"{out}: {len(musl_children)} files of musl {musl_pkg['source_version']} "

@@ -6,7 +6,10 @@
 #     version of the last release tag behind the commit (project(VERSION)
 #     when there is none), the date is the commit's, in UTC, and COMMIT the
 #     first 7 digits of its id. Debian and RPM both sort it after LAST.
-# A build from a source tarball takes the name recorded in it.
+# A build from a source tarball takes the name recorded in it, and nothing
+# else does; a tree made by git archive is named from what git wrote into
+# git-archive.cmake; any other tree, without git, stops the configuration
+# unless given its name with -DARGREPORT_NAME=VERSION.
 #
 # Included by CMakeLists.txt (PROJECT_SOURCE_DIR and PROJECT_VERSION set),
 # by dist.cmake (SOURCE_DIR set), or run alone to print the name:
@@ -14,7 +17,7 @@
 # Sets ARGREPORT_VERSION, ARGREPORT_IMAGE_VERSION (an image tag cannot hold
 # '+', which becomes '_'; nothing else in a version can be '_'),
 # ARGREPORT_TAGGED (the tag, or empty), ARGREPORT_EPOCH and
-# ARGREPORT_REVISION (the commit's time and id, empty outside git).
+# ARGREPORT_REVISION (the commit's time and id, empty when unknown).
 cmake_policy(VERSION 3.25) # run with -P, no project() has set them
 if(NOT SOURCE_DIR)
     if(PROJECT_SOURCE_DIR)
@@ -32,83 +35,114 @@ set(ARGREPORT_VERSION "")
 set(ARGREPORT_TAGGED "")
 set(ARGREPORT_REVISION "")
 set(ARGREPORT_EPOCH "")
-if(EXISTS "${SOURCE_DIR}/packaging/source-release.cmake")
-    include("${SOURCE_DIR}/packaging/source-release.cmake")
-else()
-    # The builder's git configuration must not change the answers:
-    # log.showSignature would add lines to git log's.
-    set(git git -c log.showSignature=false)
-    execute_process(COMMAND ${git} rev-parse --show-toplevel
-        WORKING_DIRECTORY "${SOURCE_DIR}"
-        OUTPUT_VARIABLE toplevel OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-    get_filename_component(source_real "${SOURCE_DIR}" REALPATH)
-    if(toplevel)
-        get_filename_component(toplevel "${toplevel}" REALPATH)
+# The tree's names come from one place: its git checkout, else the record of
+# the source release it was unpacked from, else what git archive wrote into
+# git-archive.cmake. A record found in a checkout is a stray file: it names
+# nothing there.
+set(record "${SOURCE_DIR}/packaging/source-release.cmake")
+# The builder's git configuration must not change the answers:
+# log.showSignature would add lines to git log's.
+set(git git -c log.showSignature=false)
+execute_process(COMMAND ${git} rev-parse --show-toplevel
+    WORKING_DIRECTORY "${SOURCE_DIR}"
+    OUTPUT_VARIABLE toplevel OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+get_filename_component(source_real "${SOURCE_DIR}" REALPATH)
+if(toplevel)
+    get_filename_component(toplevel "${toplevel}" REALPATH)
+endif()
+set(tags "")   # the release tags on the commit
+set(last "")   # the last release tag behind it, or on it
+# Only this project's own checkout: not one it was unpacked into.
+if(toplevel AND toplevel STREQUAL source_real)
+    if(EXISTS "${record}")
+        message(WARNING "${record} is ignored: in a git checkout the names come from git, and "
+            "only a source release, outside git, carries that file. Remove it.")
     endif()
-    # Only this project's own checkout: not one it was unpacked into.
-    if(toplevel AND toplevel STREQUAL source_real)
-        execute_process(COMMAND ${git} log -1 --format=%ct%n%H
+    execute_process(COMMAND ${git} log -1 --format=%ct%n%H
+        WORKING_DIRECTORY "${SOURCE_DIR}"
+        OUTPUT_VARIABLE commit OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+    string(REPLACE "\n" ";" commit "${commit}")
+    list(GET commit 0 ARGREPORT_EPOCH)
+    list(GET commit 1 ARGREPORT_REVISION)
+    execute_process(COMMAND ${git} tag --points-at HEAD --list "v[0-9]*"
+        WORKING_DIRECTORY "${SOURCE_DIR}"
+        OUTPUT_VARIABLE tags OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+    string(REPLACE "\n" ";" tags "${tags}")
+    foreach(tag IN LISTS tags)
+        execute_process(COMMAND ${git} cat-file -t "refs/tags/${tag}"
             WORKING_DIRECTORY "${SOURCE_DIR}"
-            OUTPUT_VARIABLE commit OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
-        string(REPLACE "\n" ";" commit "${commit}")
-        list(GET commit 0 ARGREPORT_EPOCH)
-        list(GET commit 1 ARGREPORT_REVISION)
-
-        # The changelog's top entry: "argreport (VERSION-N) ...".
-        file(STRINGS "${SOURCE_DIR}/packaging/packages/changelog" top LIMIT_COUNT 1)
-        string(REGEX REPLACE "^argreport \\(([^)-]+)(-[0-9]+)?\\).*" "\\1" changelog_version "${top}")
-
-        execute_process(COMMAND ${git} tag --points-at HEAD --list "v[0-9]*"
-            WORKING_DIRECTORY "${SOURCE_DIR}"
-            OUTPUT_VARIABLE tags OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
-        string(REPLACE "\n" ";" tags "${tags}")
-        foreach(tag IN LISTS tags)
-            execute_process(COMMAND ${git} cat-file -t "refs/tags/${tag}"
-                WORKING_DIRECTORY "${SOURCE_DIR}"
-                OUTPUT_VARIABLE kind OUTPUT_STRIP_TRAILING_WHITESPACE)
-            if(NOT kind STREQUAL "tag")
-                message(FATAL_ERROR "The tag ${tag} is not annotated: a release is an annotated tag "
-                    "(git tag -d ${tag}; git tag -a ${tag}).")
-            endif()
-            string(REGEX REPLACE "^v" "" tagged "${tag}")
-            if(NOT tagged STREQUAL PROJECT_VERSION)
-                message(FATAL_ERROR "The tag ${tag} disagrees with CMakeLists.txt, whose "
-                    "project(VERSION) is ${PROJECT_VERSION}: a release tag names the version "
-                    "its commit declares. Delete the tag (git tag -d ${tag}) or tag the commit "
-                    "that declares ${tagged}.")
-            endif()
-            if(NOT changelog_version STREQUAL PROJECT_VERSION)
-                message(FATAL_ERROR "The tag ${tag} disagrees with packaging/packages/changelog, whose "
-                    "top entry is for ${changelog_version}: a release's changelog starts with "
-                    "its own entry. Delete the tag (git tag -d ${tag}), add the entry and tag again.")
-            endif()
-            set(ARGREPORT_VERSION "${PROJECT_VERSION}")
-            set(ARGREPORT_TAGGED "${tag}")
-        endforeach()
-
-        if(NOT ARGREPORT_VERSION)
-            execute_process(COMMAND ${git} describe --tags --abbrev=0 --match "v[0-9]*" HEAD
-                WORKING_DIRECTORY "${SOURCE_DIR}"
-                OUTPUT_VARIABLE last OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-            string(REGEX REPLACE "^v" "" last "${last}")
-            if(NOT last)
-                set(last "${PROJECT_VERSION}")
-            endif()
-            set(caller_epoch "$ENV{SOURCE_DATE_EPOCH}")
-            set(ENV{SOURCE_DATE_EPOCH} "${ARGREPORT_EPOCH}")
-            string(TIMESTAMP day "%Y%m%d" UTC)
-            set(ENV{SOURCE_DATE_EPOCH} "${caller_epoch}")
-            if(NOT caller_epoch)
-                unset(ENV{SOURCE_DATE_EPOCH})
-            endif()
-            string(SUBSTRING "${ARGREPORT_REVISION}" 0 7 short)
-            set(ARGREPORT_VERSION "${last}+git${day}.${short}")
+            OUTPUT_VARIABLE kind OUTPUT_STRIP_TRAILING_WHITESPACE)
+        if(NOT kind STREQUAL "tag")
+            message(FATAL_ERROR "The tag ${tag} is not annotated: a release is an annotated tag "
+                "(git tag -d ${tag}; git tag -a ${tag}).")
         endif()
+    endforeach()
+    execute_process(COMMAND ${git} describe --tags --abbrev=0 --match "v[0-9]*" HEAD
+        WORKING_DIRECTORY "${SOURCE_DIR}"
+        OUTPUT_VARIABLE last OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+elseif(EXISTS "${record}")
+    include("${record}")
+else()
+    # git archive fills it in (export-subst, in .gitattributes): the commit,
+    # its time, and git describe of it, over annotated release tags, with
+    # the whole id so that the line does not depend on the repository's size.
+    include("${SOURCE_DIR}/packaging/release/git-archive.cmake")
+    if(ARGREPORT_ARCHIVED_COMMIT MATCHES "^[0-9a-f]+$")
+        set(ARGREPORT_EPOCH "${ARGREPORT_ARCHIVED_EPOCH}")
+        set(ARGREPORT_REVISION "${ARGREPORT_ARCHIVED_COMMIT}")
+        if(ARGREPORT_ARCHIVED_DESCRIBE MATCHES "^(v[0-9][^ ]*)-[0-9]+-g[0-9a-f]+$")
+            set(last "${CMAKE_MATCH_1}")
+        elseif(ARGREPORT_ARCHIVED_DESCRIBE MATCHES "^v[0-9]")
+            set(tags "${ARGREPORT_ARCHIVED_DESCRIBE}")
+            set(last "${ARGREPORT_ARCHIVED_DESCRIBE}")
+        endif()
+    elseif(ARGREPORT_NAME)
+        set(ARGREPORT_VERSION "${ARGREPORT_NAME}")
+    else()
+        message(FATAL_ERROR "This tree cannot be named: it is not a git checkout, not an unpacked "
+            "source release (packaging/source-release.cmake) and not made by git archive. Build "
+            "it from one of those, or name it yourself, with -DARGREPORT_NAME=VERSION "
+            "(cmake -DARGREPORT_NAME=VERSION -P packaging/release/version.cmake to print it), "
+            "for example ${PROJECT_VERSION} for a copy of the release tagged v${PROJECT_VERSION}.")
     endif()
 endif()
-# An exported tree with neither git nor a record: the declared version.
-if(NOT ARGREPORT_VERSION)
-    set(ARGREPORT_VERSION "${PROJECT_VERSION}")
+
+if(NOT ARGREPORT_VERSION AND ARGREPORT_REVISION)
+    # The changelog's top entry: "argreport (VERSION-REVISION) ...".
+    file(STRINGS "${SOURCE_DIR}/packaging/packages/changelog" top LIMIT_COUNT 1)
+    string(REGEX REPLACE "^argreport \\(([^)-]+)(-[^)]+)?\\).*" "\\1" changelog_version "${top}")
+    foreach(tag IN LISTS tags)
+        string(REGEX REPLACE "^v" "" tagged "${tag}")
+        if(NOT tagged STREQUAL PROJECT_VERSION)
+            message(FATAL_ERROR "The tag ${tag} disagrees with CMakeLists.txt, whose "
+                "project(VERSION) is ${PROJECT_VERSION}: a release tag names the version "
+                "its commit declares. Delete the tag (git tag -d ${tag}) or tag the commit "
+                "that declares ${tagged}.")
+        endif()
+        if(NOT changelog_version STREQUAL PROJECT_VERSION)
+            message(FATAL_ERROR "The tag ${tag} disagrees with packaging/packages/changelog, whose "
+                "top entry is for ${changelog_version}: a release's changelog starts with "
+                "its own entry. Delete the tag (git tag -d ${tag}), add the entry and tag again.")
+        endif()
+        set(ARGREPORT_VERSION "${PROJECT_VERSION}")
+        set(ARGREPORT_TAGGED "${tag}")
+    endforeach()
+
+    if(NOT ARGREPORT_VERSION)
+        string(REGEX REPLACE "^v" "" last "${last}")
+        if(NOT last)
+            set(last "${PROJECT_VERSION}")
+        endif()
+        set(caller_epoch "$ENV{SOURCE_DATE_EPOCH}")
+        set(ENV{SOURCE_DATE_EPOCH} "${ARGREPORT_EPOCH}")
+        string(TIMESTAMP day "%Y%m%d" UTC)
+        set(ENV{SOURCE_DATE_EPOCH} "${caller_epoch}")
+        if(NOT caller_epoch)
+            unset(ENV{SOURCE_DATE_EPOCH})
+        endif()
+        string(SUBSTRING "${ARGREPORT_REVISION}" 0 7 short)
+        set(ARGREPORT_VERSION "${last}+git${day}.${short}")
+    endif()
 endif()
 string(REPLACE "+" "_" ARGREPORT_IMAGE_VERSION "${ARGREPORT_VERSION}")
 

@@ -1,7 +1,7 @@
 // Validates CycloneDX SBOMs with the CycloneDX project's own library, its
 // strict JSON validator for spec 1.6, and checks the NTIA minimum elements:
 // the SBOM's author and timestamp, and for every component its supplier,
-// name, version and a unique identifier (purl or hashes, besides its
+// name, version and a unique identifier (purl, CPE or hashes, besides its
 // bom-ref), and its place in the dependency graph.
 //   node validate.js SBOM PURL...    (PURLs the SBOM must name)
 // Prints one line for each finding and exits 1 if there is any.
@@ -31,7 +31,7 @@ const CDX = require('@cyclonedx/cyclonedx-library');
     if (!(c.supplier && c.supplier.name)) problems.push(`${who}: no supplier`);
     if (!c.name) problems.push(`${who}: no name`);
     if (!c.version) problems.push(`${who}: no version`);
-    if (!c['bom-ref'] || !(c.purl || (c.hashes || []).length)) problems.push(`${who}: no unique identifier`);
+    if (!c['bom-ref'] || !(c.purl || c.cpe || (c.hashes || []).length)) problems.push(`${who}: no unique identifier`);
     if (!deps.has(c['bom-ref'])) problems.push(`${who}: not in the dependency graph`);
   }
   if (meta.component && !(deps.get(meta.component['bom-ref']) || []).length) {
