@@ -3,6 +3,7 @@
 # other checks, and ends with `finish`, which exits non-zero if any failed.
 # shellcheck shell=bash
 set -uo pipefail
+part=$(realpath -- "$0")
 cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
 failures=0
 ok() { echo "ok: $*"; }
@@ -111,8 +112,6 @@ podman_run_opts=(--runtime runc --ulimit nofile=1024:1024 --ulimit nproc=1024:10
 podman_conf() { # the same, for podman kube play's containers, in a file
     printf '[containers]\ndefault_ulimits = ["nofile=1024:1024", "nproc=1024:1024"]\n[engine]\nruntime = "runc"\n' >"$1"
     printf 'tmp_dir = "%s/tmp"\n[network]\nnetwork_config_dir = "%s/networks"\n' "$containers" "$containers" >>"$1"
-    printf 'default_subnet = "%s"\ndefault_subnet_pools = [{"base" = "%s", "size" = 25}]\n' \
-        "10.$subnet.0/25" "10.$subnet.128/25" >>"$1"
 }
 # The images, containers, pods and networks that the checks make live in
 # this tree's build/containers, not in the machine's container storage: two
@@ -120,15 +119,20 @@ podman_conf() { # the same, for podman kube play's containers, in a file
 # podman, buildah and skopeo commands run as written, told where by the
 # environment.
 containers=$PWD/build/containers
-# Their networks' addresses too, picked by the tree's path: the machine's
-# bridges and DNS servers are shared, and two trees' pods on one subnet
-# would claim the same gateway.
-subnet=$(cksum <<<"$PWD" | awk '{ print 100 + $1 % 100 "." int($1 / 100) % 256 }')
 mkdir -p "$containers"
 printf '[storage]\ndriver = "overlay"\ngraphroot = "%s/storage"\nrunroot = "%s/run"\n' \
     "$containers" "$containers" >"$containers/storage.conf"
 podman_conf "$containers/containers.conf"
 export CONTAINERS_STORAGE_CONF=$containers/storage.conf CONTAINERS_CONF=$containers/containers.conf
+# A part that runs containers runs in a network namespace of its own, with
+# loopback alone: netavark names firewall chains after the networks, whose
+# names (podman, podman-default-kube-network) are the same in every tree,
+# and the machine's chains and bridges are shared. Called first thing, with
+# the part's arguments: it starts the part again in there.
+own_network() {
+    [ -z "${ARGREPORT_OWN_NETWORK:-}" ] || return 0
+    ARGREPORT_OWN_NETWORK=1 exec unshare --net -- bash -c 'ip link set lo up && exec bash "$@"' _ "$part" "$@"
+}
 
 # The release of the commit checked out: a temporary clone of it, without
 # the tags of this one, tagged vVERSION as a release is, annotated, by a

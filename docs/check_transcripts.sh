@@ -15,6 +15,7 @@
 #   docs/check_transcripts.sh [DOCUMENT...]    (all of them by default, but
 #                                               the launchers' guide)
 . "$(dirname "$0")/../.ci/lib.sh"
+own_network "$@"
 docs=("$@")
 # docs/launchers*.md need an sshd and a home of their own for root, which
 # docs/check_launchers.sh makes before it runs them here.

@@ -3,6 +3,7 @@
 # the README's pod; then the images of every architecture and their
 # manifest list, the same built twice, the arm64 one run under qemu.
 . "$(dirname "$0")/../../.ci/lib.sh"
+own_network "$@"
 scratch
 # The image must hold the packaged binary and copyright file.
 logged "cmake --workflow --preset package" cmake --workflow --preset package || finish
