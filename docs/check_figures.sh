@@ -251,6 +251,13 @@ for doc in README.md README.zh-CN.md argreport.1.in argreport.zh_CN.1.in; do
     [ -z "$mb" ] || figure "$doc" "$mb" "$(( (system + 500000) / 1000000 ))" "the system's limit, $system bytes"
 done
 
+# The output buffer, whose size the build gives the program and the tests.
+buffer=$(grouped "$(sed -n 's/^set(ARGREPORT_BUFFER_SIZE \([0-9]*\))$/\1/p' CMakeLists.txt)")
+figure README.md 'shorter than 16 KiB \(([0-9,]+) bytes\)' "$buffer" "the output buffer"
+figure argreport.1.in 'shorter than 16\\ KiB \(([0-9,]+) bytes\)' "$buffer" "the output buffer"
+figure README.zh-CN.md '短于 16 KiB（([0-9,]+) 字节）' "$buffer" "the output buffer"
+figure argreport.zh_CN.1.in '短于 16\\~KiB（([0-9,]+) 字节）' "$buffer" "the output buffer"
+figure docs/performance.md 'One of exactly ([0-9,]+) bytes went out' "$buffer" "the output buffer"
 # PIPE_BUF, the most a write to a pipe is atomic for.
 pipe_buf=$(grouped "$(getconf PIPE_BUF /)")
 figure README.md '`PIPE_BUF` bytes \(([0-9,]+) on Linux\)' "$pipe_buf" "PIPE_BUF"
