@@ -14,6 +14,9 @@
 for tool in /usr/sbin/sshd ssh ssh-keygen ss sudo parallel watch tmux make; do
     command -v "$tool" >/dev/null || { fail "$tool is not installed (bash .ci/setup.sh installs it)"; finish; }
 done
+# docs/check_transcripts.sh runs in a network namespace of its own; the sshd
+# must be in the same one, so the whole part runs there.
+own_network "$@"
 if [ -z "${ARGREPORT_LAUNCHERS_NS:-}" ]; then
     exec unshare -m --propagation private env ARGREPORT_LAUNCHERS_NS=1 bash "$PWD/docs/check_launchers.sh" "$@"
 fi
