@@ -16,15 +16,8 @@ endif()
 if(NOT ARGREPORT_EPOCH MATCHES "^[0-9]+$")
     set(ARGREPORT_EPOCH 1796731200) # 2026-12-08 12:00 UTC, the 1.0.0 release
 endif()
-# string(TIMESTAMP) formats SOURCE_DATE_EPOCH when it is set.
-set(caller_epoch "$ENV{SOURCE_DATE_EPOCH}")
-set(ENV{SOURCE_DATE_EPOCH} "${ARGREPORT_EPOCH}")
-string(TIMESTAMP ARGREPORT_DATE "%Y-%m-%d" UTC)
-string(TIMESTAMP ARGREPORT_CREATED "%Y-%m-%dT%H:%M:%SZ" UTC)
-set(ENV{SOURCE_DATE_EPOCH} "${caller_epoch}")
-if(NOT caller_epoch)
-    unset(ENV{SOURCE_DATE_EPOCH})
-endif()
+argreport_time(ARGREPORT_DATE "%Y-%m-%d" "${ARGREPORT_EPOCH}")
+argreport_time(ARGREPORT_CREATED "%Y-%m-%dT%H:%M:%SZ" "${ARGREPORT_EPOCH}")
 
 # Installed modes are fixed, whatever the umask of whoever installs or packs.
 set(ARGREPORT_DIR_MODE OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
@@ -155,13 +148,7 @@ elseif(NOT (CMAKE_MATCH_1 STREQUAL ARGREPORT_VERSION AND CMAKE_MATCH_2 EQUAL ARG
     if(ARGREPORT_STATIC_BUILT_USING)
         string(APPEND why ".\n  * Linked statically with ${ARGREPORT_STATIC_BUILT_USING}")
     endif()
-    set(caller_epoch "$ENV{SOURCE_DATE_EPOCH}")
-    set(ENV{SOURCE_DATE_EPOCH} "${ARGREPORT_EPOCH}")
-    string(TIMESTAMP when "%a, %d %b %Y %H:%M:%S +0000" UTC)
-    set(ENV{SOURCE_DATE_EPOCH} "${caller_epoch}")
-    if(NOT caller_epoch)
-        unset(ENV{SOURCE_DATE_EPOCH})
-    endif()
+    argreport_time(when "%a, %d %b %Y %H:%M:%S +0000" "${ARGREPORT_EPOCH}")
     set(changelog "argreport (${ARGREPORT_PACKAGE_VERSION}) ${distribution}; urgency=medium
 
   * ${why}.

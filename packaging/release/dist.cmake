@@ -52,8 +52,7 @@ function(argreport_spec release epoch out)
         else()
             set(why "Snapshot of commit ${ARGREPORT_REVISION}, not a release")
         endif()
-        set(ENV{SOURCE_DATE_EPOCH} "${epoch}")
-        string(TIMESTAMP when "%a, %d %b %Y %H:%M:%S +0000" UTC)
+        argreport_time(when "%a, %d %b %Y %H:%M:%S +0000" "${epoch}")
         set(changelog "argreport (${ARGREPORT_VERSION}-${release}) UNRELEASED; urgency=medium
 
   * ${why}.
