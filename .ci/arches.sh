@@ -8,23 +8,20 @@ scratch
 logged "cmake --workflow --preset release" cmake --workflow --preset release || finish
 built dev || finish
 started=$SECONDS
-while read -r arch _ qemu machine _ <&3; do
+while read -r arch _ _ machine _ _ qemu build _ package <&3; do
     [ $# = 0 ] || [[ " $* " == *" $arch "* ]] || continue
     echo "--- $arch"
-    logged "cmake --workflow --preset package-$arch" cmake --workflow --preset "package-$arch" || continue
-    bin=build/release-$arch/argreport
+    logged "ARGREPORT_TARGET=$arch cmake --workflow --preset $package" \
+        env ARGREPORT_TARGET="$arch" cmake --workflow --preset "$package" || continue
+    bin=$build/argreport
     emulator=()
-    if [ "$arch" = i386 ] && "$bin" 1 >/dev/null 2>&1; then
-        ok "$bin runs natively on this kernel"
-    else
-        register_qemu "$qemu" || fail "registering qemu-$qemu-static with binfmt_misc"
-        emulator=(--emulator "$(command -v "qemu-$qemu-static")")
-    fi
+    tests/emulated.sh --native "$bin" || emulator=(--emulator "$(command -v "qemu-$qemu-static")")
     tests/check_hardening.sh --static "${emulator[@]}" "$bin" || fail "tests/check_hardening.sh on $bin"
     tests/check_faults.sh "${emulator[@]}" "$bin" || fail "tests/check_faults.sh on $bin"
-    road "$bin"
-    logged "ARGREPORT_UNDER_TEST=$bin ctest --preset dev" env ARGREPORT_UNDER_TEST="$PWD/$bin" ctest --preset dev
-    out=build/release-$arch/packages
+    road "$bin" tests/emulated.sh "$arch" "$bin"
+    logged "ARGREPORT_UNDER_TEST=$bin ctest --preset dev" \
+        tests/emulated.sh "$arch" "$bin" env ARGREPORT_UNDER_TEST="$PWD/$bin" ctest --preset dev
+    out=$build/packages
     logged "sha256sum -c $out/SHA256SUMS" bash -c 'cd "$1" && sha256sum -c SHA256SUMS' _ "$out"
     deb=$out/argreport_${package_version}_$arch.deb
     rpm=$(ls "$out"/argreport-"$package_version".*.rpm)
@@ -41,7 +38,7 @@ while read -r arch _ qemu machine _ <&3; do
     tar -xzf "$tgz" -C "$work/$arch/tgz" --strip-components=1 || fail "$tgz unpacks"
     elf_machine=$(readelf -hW "$bin" | sed -n 's/ *Machine: *//p')
     for tree in "$work/$arch/deb/usr" "$work/$arch/rpm/usr" "$work/$arch/tgz"; do
-        check "$tree has its build's copyright file" cmp "build/release-$arch/copyright" "$tree/share/doc/argreport/copyright"
+        check "$tree has its build's copyright file" cmp "$build/copyright" "$tree/share/doc/argreport/copyright"
         has_note "$tree/bin/argreport" "$machine"
         stripped "$tree/bin/argreport"
         check "$tree/bin/argreport is the $arch binary" \

@@ -19,7 +19,7 @@ finish() {
 version=$(sed -n 's/^project(argreport VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 # What the artefacts are named: the version on its tag, a snapshot elsewhere;
 # an image tag holds a snapshot's '+' as '_'.
-release=$(cmake -P packaging/release/version.cmake)
+release=$(cmake -P cmake/version.cmake)
 image_version=${release//+/_}
 # The upstream packages' version, which also names every artefact a rebuild
 # changes: revision 1, as packaging/packaging.cmake writes a revision.
@@ -47,21 +47,18 @@ built() { # preset
     logged "the $1 build" bash -c 'cmake --preset "$1" && cmake --build --preset "$1"' _ "$1"
 }
 
-# A scratch directory, $work, removed at the end with any binfmt_misc entry
-# the part registered.
-registered=()
+# A scratch directory, $work, removed at the end.
 scratch() {
     work=$(mktemp -d)
-    trap 'rm -rf "$work"; for e in "${registered[@]}"; do echo -1 >"/proc/sys/fs/binfmt_misc/$e" || true; done' EXIT
+    trap 'rm -rf "$work"' EXIT
 }
 
 # The targets of cmake/musl.cmake, one a line: Debian's name, gcc's triple,
-# qemu's name, uname -m, OCI platform. The foreign ones are all but amd64,
-# the native one.
-all_targets() {
-    awk '/^set\(ARGREPORT_TARGETS/ { on = 1 } on && /^ *"/ { split($0, f, /[|"]/); print f[2], f[3], f[8], f[5], f[7] }
-         on && /\)$/ { on = 0 }' cmake/musl.cmake
-}
+# musl's directory, uname -m, RPM's name, OCI platform, qemu's name, build
+# folder, the workflow that builds it and the one that packages it (run with
+# ARGREPORT_TARGET set to the first). The foreign ones are all but amd64, the
+# native one.
+all_targets() { cmake -P cmake/musl.cmake; }
 foreign_targets() { all_targets | grep -v '^amd64 '; }
 
 # The typical road: PROGRAM 42 x, run through WRAPPER (chroot DIR, say) if
@@ -88,22 +85,6 @@ lintian_clean() { # .deb
     local findings
     findings=$(lintian --pedantic -I --fail-on none "$1" | grep -vxF 'W: argreport: unknown-field Static-Built-Using')
     [ -z "$findings" ] || { echo "$findings"; return 1; }
-}
-
-# binfmt_misc runs a foreign binary through qemu, with argv[0] as given (P),
-# and inside containers too (F). Registered here, removed by scratch's trap.
-# The kernel's table is the machine's: each run registers under a name of
-# its own, as another tree's run may remove its own entry at any time.
-register_qemu() { # qemu's name for the architecture
-    local rule=/usr/lib/binfmt.d/qemu-$1.conf name=argreport-${work##*/}-qemu-$1 line
-    [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
-    [ ! -e "/proc/sys/fs/binfmt_misc/$name" ] || return 0
-    if [ -f "$rule" ]; then
-        line=$(awk -F: -v OFS=: -v n="$name" -v q="$(command -v "qemu-$1-static")" '{ $2 = n; $7 = q; $8 = "POF"; print }' "$rule")
-    elif [ "$1" = i386 ]; then # no rule where x86-64 kernels run it natively
-        line=":$name:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$(command -v qemu-i386-static):POF"
-    fi
-    echo "$line" >/proc/sys/fs/binfmt_misc/register && registered+=("$name")
 }
 
 # This sandbox refuses crun's cgroup setup and the default limits: the

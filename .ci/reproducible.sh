@@ -4,9 +4,10 @@
 # tarball (packaging/packages/check_reproducible.sh).
 . "$(dirname "$0")/lib.sh"
 mapfile -t arches < <(foreign_targets | cut -d' ' -f1)
-for preset in package "${arches[@]/#/package-}"; do
-    logged "cmake --workflow --preset $preset" cmake --workflow --preset "$preset" || finish
-done
+while read -r arch _ _ _ _ _ _ _ _ package <&3; do
+    logged "ARGREPORT_TARGET=$arch cmake --workflow --preset $package" \
+        env ARGREPORT_TARGET="$arch" cmake --workflow --preset "$package" || finish
+done 3< <(all_targets)
 packaging/packages/check_reproducible.sh "${arches[@]}" || fail "packaging/packages/check_reproducible.sh ${arches[*]}"
 logged "sha256sum -c build/dist/SHA256SUMS" bash -c 'cd build/dist && sha256sum -c SHA256SUMS'
 finish

@@ -13,7 +13,15 @@
 # One row a target:
 #   Debian arch | gcc triple | musl's directory | uname -m | RPM arch |
 #   OCI platform | qemu | compile flags | link flags
-# Adding a target takes a row here and its presets.
+# This table is the one list of the architectures: adding a target takes a
+# row here, and nothing else. The first is the native one, built by the
+# workflows release and package into build/release; the others by
+# release-cross and package-cross into build/release-ARCH, for the ARCH that
+# ARGREPORT_TARGET names in the environment:
+#   ARGREPORT_TARGET=arm64 cmake --workflow --preset package-cross
+# Run as a script, cmake -P cmake/musl.cmake, it prints the table for the
+# scripts that go through every target: a line a target, its first seven
+# fields, its build folder and its two workflows, separated by blanks.
 set(ARGREPORT_TARGETS
     "amd64|x86_64-linux-gnu|x86_64-linux-musl|x86_64|x86_64|linux/amd64|x86_64||"
     # Return addresses are signed (pointer authentication); branch target
@@ -25,6 +33,23 @@ set(ARGREPORT_TARGETS
     "i386|i686-linux-gnu|i386-linux-musl|i686|i686|linux/386|i386||"
     "ppc64el|powerpc64le-linux-gnu|powerpc64le-linux-musl|ppc64le|ppc64le|linux/ppc64le|ppc64le||"
     "s390x|s390x-linux-gnu|s390x-linux-musl|s390x|s390x|linux/s390x|s390x||")
+
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+    cmake_policy(VERSION 3.25) # run with -P, no project() has set them
+    foreach(row IN LISTS ARGREPORT_TARGETS)
+        string(REPLACE "|" ";" row "${row}")
+        list(SUBLIST row 0 7 fields)
+        list(GET fields 0 arch)
+        if(arch STREQUAL "amd64")
+            list(APPEND fields build/release release package)
+        else()
+            list(APPEND fields build/release-${arch} release-cross package-cross)
+        endif()
+        list(JOIN fields " " line)
+        execute_process(COMMAND "${CMAKE_COMMAND}" -E echo "${line}")
+    endforeach()
+    return()
+endif()
 
 set(ARGREPORT_TARGET amd64 CACHE STRING "The architecture to build for, as Debian names it")
 # A fatal error here, inside project(), is followed by a second one of
@@ -42,7 +67,13 @@ foreach(candidate IN LISTS ARGREPORT_TARGETS)
     endif()
 endforeach()
 if(NOT row)
-    argreport_toolchain_error("ARGREPORT_TARGET=${ARGREPORT_TARGET} is none of the targets in ${CMAKE_CURRENT_LIST_FILE}")
+    set(known "")
+    foreach(candidate IN LISTS ARGREPORT_TARGETS)
+        string(REGEX REPLACE "\\|.*" "" candidate "${candidate}")
+        string(APPEND known " ${candidate}")
+    endforeach()
+    argreport_toolchain_error("ARGREPORT_TARGET=${ARGREPORT_TARGET} is none of the targets in "
+        "${CMAKE_CURRENT_LIST_FILE}: set it to one of${known} (in the environment, for the presets release-cross and package-cross)")
 endif()
 string(REPLACE "|" ";" row "${row}")
 list(GET row 1 triple)

@@ -18,22 +18,21 @@
 . "$(dirname "$0")/../.ci/lib.sh"
 write=0
 [ "${1:-}" = --write ] && write=1
-arches=(amd64 arm64 armhf i386 ppc64el s390x)
+mapfile -t arches < <(all_targets | cut -d' ' -f1)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 tagged=$work/tagged
 tagged_clone "$tagged" || { fail "a clone tagged v$version"; finish; }
 git diff --binary HEAD | git -C "$tagged" apply --allow-empty || fail "the working tree's changes do not apply to a clone"
-named=$(cd "$tagged" && cmake -P packaging/release/version.cmake)
+named=$(cd "$tagged" && cmake -P cmake/version.cmake)
 [ "$named" = "$version" ] || fail "the clone tagged v$version builds $named, not the release"
 # build DESCRIPTION COMMAND...: in the tagged clone, its log shown on failure.
 build() { logged "$1, tagged v$version" bash -c 'cd "$0" && "$@"' "$tagged" "${@:2}"; }
-for arch in "${arches[@]}"; do
-    preset=package-$arch
-    [ "$arch" = amd64 ] && preset=package
-    build "cmake --workflow --preset $preset" cmake --workflow --preset "$preset"
-done
+while read -r arch _ _ _ _ _ _ _ _ package <&3; do
+    build "ARGREPORT_TARGET=$arch cmake --workflow --preset $package" \
+        env ARGREPORT_TARGET="$arch" cmake --workflow --preset "$package"
+done 3< <(all_targets)
 # Builds that the documents compare the release with, each in a tree of its
 # own: without the package note, and the 64 KiB-page targets linked for
 # 4 KiB pages or without RELRO.
@@ -41,8 +40,8 @@ build "the release without the package note" bash -c \
     'cmake --preset release -B build/no-note -DARGREPORT_PACKAGE_NOTE=OFF && cmake --build build/no-note'
 for arch in arm64 ppc64el; do
     for flag in max-page-size=4096 norelro; do
-        build "release-$arch with -z $flag" env LDFLAGS="-Wl,-z,$flag" bash -c \
-            'cmake --preset "release-$0" -B "build/$0-$1" && cmake --build "build/$0-$1"' "$arch" "$flag"
+        build "$arch's release with -z $flag" env LDFLAGS="-Wl,-z,$flag" ARGREPORT_TARGET="$arch" bash -c \
+            'cmake --preset release-cross -B "build/$0-$1" && cmake --build "build/$0-$1"' "$arch" "$flag"
     done
 done
 [ "$failures" = 0 ] || finish
@@ -50,7 +49,7 @@ done
 grouped() { sed ':a; s/\([0-9]\)\([0-9]\{3\}\)\($\|,\)/\1,\2\3/; ta' <<<"$1"; } # 18072 -> 18,072
 kB() { echo $(( ($1 + 500) / 1000 )); }
 KiB() { echo $(( ($1 + 512) / 1024 )); }
-tree() { if [ "$1" = amd64 ]; then echo "$tagged/build/release"; else echo "$tagged/build/release-$1"; fi; }
+tree() { echo "$tagged/$(all_targets | awk -v a="$1" '$1 == a { print $8 }')"; }
 triple() { all_targets | awk -v a="$1" '$1 == a { print $2 }'; }
 packaged_binary() { # arch: the size of the stripped binary in its .deb
     dpkg-deb --fsys-tarfile "$(tree "$1")"/packages/*.deb | tar -xOf - ./usr/bin/argreport | wc -c

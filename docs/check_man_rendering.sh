@@ -8,15 +8,14 @@
 # - no prose line is wider than the terminal, and no example line is wider
 #   than the same example in the English page;
 # - groff fills the Chinese prose lines about as fully as the English ones.
-# Needs groff, man-db, mandoc, perl and the zh_CN.UTF-8 locale (made here
-# if missing).
+# Needs groff, man-db, mandoc, perl and the zh_CN.UTF-8 locale (.ci/setup.sh
+# makes it).
 . "$(dirname "$0")/../.ci/lib.sh"
 
 # Configuring the release tree writes both pages, with version and date.
 cmake --preset release >/dev/null || { fail "cmake --preset release"; finish; }
 en=build/release/argreport.1
 zh=build/release/argreport.zh_CN.1
-locale -a | grep -qix 'zh_CN.utf8' || localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 # A Chinese prose line of groff's may fall short of the English page's by one
 # column (the characters are two wide) and by a character kept with its
 # punctuation.

@@ -8,7 +8,7 @@
 . "$(dirname "$0")/../.ci/lib.sh"
 scratch
 tagged_clone "$work/release" || { fail "a clone tagged v$version"; finish; }
-name=$(cd "$work/release" && cmake -P packaging/release/version.cmake)
+name=$(cd "$work/release" && cmake -P cmake/version.cmake)
 check "the clone tagged v$version builds $version (it says $name)" test "$name" = "$version"
 bash "$work/release/docs/check_transcripts.sh" "$@" || failures=$((failures + 1))
 finish

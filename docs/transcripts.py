@@ -39,7 +39,7 @@ note that readelf shows, for one. So one string, and no other, may differ
 from what is shown, and only in output, never in a command: with
 --built-as VERSION=NAME, the release's version VERSION, wherever shown
 output holds it whole (not as part of a longer number), is expected as NAME,
-the name of this build (packaging/release/version.cmake prints it). In a
+the name of this build (cmake/version.cmake prints it). In a
 build of the release, NAME is VERSION, and nothing differs.
 
 Any "$ " line that no transcript took is an error, so that a new example

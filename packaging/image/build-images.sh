@@ -14,13 +14,21 @@
 #   packaging/image/build-images.sh [ARCH...]     (Debian's names; all by default)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-# The release's name (see packaging/release/version.cmake), with a snapshot's '+',
+# The release's name (see cmake/version.cmake), with a snapshot's '+',
 # which a tag cannot hold, as '_'.
-version=$(cmake -P packaging/release/version.cmake)
+version=$(cmake -P cmake/version.cmake)
 version=${version//+/_}
+# Each target of cmake/musl.cmake: its build folder and the workflow that
+# builds it, by architecture; all of them by default.
+declare -A build workflow
+while read -r arch _ _ _ _ _ _ folder release _; do
+    build[$arch]=$folder workflow[$arch]=$release
+done < <(cmake -P cmake/musl.cmake)
 targets=("$@")
-# All the targets of cmake/musl.cmake's table by default.
-[ ${#targets[@]} -gt 0 ] || mapfile -t targets < <(sed -n 's/^ *"\([^|]*\)|.*/\1/p' cmake/musl.cmake)
+[ ${#targets[@]} -gt 0 ] || mapfile -t targets < <(cmake -P cmake/musl.cmake | cut -d' ' -f1)
+for arch in "${targets[@]}"; do
+    [ -n "${build[$arch]:-}" ] || { echo "$0: $arch is none of the targets in cmake/musl.cmake" >&2; exit 2; }
+done
 list=localhost/argreport:$version
 
 latest=localhost/argreport:latest
@@ -37,11 +45,10 @@ done
 
 images=()
 for arch in "${targets[@]}"; do
-    if [ "$arch" = amd64 ]; then preset=release; else preset=release-$arch; fi
-    if [ ! -x "build/$preset/argreport" ]; then
-        cmake --workflow --preset "$preset" >/dev/null
+    if [ ! -x "${build[$arch]}/argreport" ]; then
+        ARGREPORT_TARGET=$arch cmake --workflow --preset "${workflow[$arch]}" >/dev/null
     fi
-    cmake --build "build/$preset" --target image >/dev/null
+    cmake --build "${build[$arch]}" --target image >/dev/null
     images+=("localhost/argreport:$version-$arch")
     echo "built localhost/argreport:$version-$arch"
 done
@@ -60,11 +67,9 @@ podman manifest create "$list" >/dev/null
 for i in "${!images[@]}"; do
     podman manifest add "$list" "containers-storage:${images[$i]}" >/dev/null
     annotations=()
-    preset=release
-    [ "${targets[$i]}" = amd64 ] || preset=release-${targets[$i]}
     while IFS= read -r annotation; do # quoted, as podman splits the option at commas
         annotations+=(--annotation "\"$annotation\"")
-    done <"build/$preset/image/annotations"
+    done <"${build[${targets[$i]}]}/image/annotations"
     podman manifest annotate "${annotations[@]}" "$list" \
         "$(podman image inspect --format '{{.Digest}}' "${images[$i]}")" >/dev/null
 done
@@ -73,9 +78,7 @@ echo "built the manifest list $list ($latest) of ${targets[*]}"
 
 layout=build/images/layout
 # Named with the packages' version, as every artefact a rebuild changes.
-first=release
-[ "${targets[0]}" = amd64 ] || first=release-${targets[0]}
-archive=build/images/argreport-$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["package_version"])' "build/$first/release.json")-oci.tar
+archive=build/images/argreport-$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["package_version"])' "${build[${targets[0]}]}/release.json")-oci.tar
 rm -rf "$layout" "$archive"
 mkdir -p "$layout"
 podman manifest push --quiet --all --format oci "$list" "oci:$layout:$version"

@@ -16,7 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 unset SOURCE_DATE_EPOCH
-version=$(cmake -P packaging/release/version.cmake)
+version=$(cmake -P cmake/version.cmake)
 [ -f build/release/release.json ] || { echo "FAILED: no build/release; build the package workflow first"; exit 1; }
 # The packages' version, as the build names it.
 package_version=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["package_version"])' build/release/release.json)
@@ -40,21 +40,22 @@ three="$work/unpacked/argreport-$version"
 [ ! -e "$three/.git" ] || { echo "FAILED: the source tarball holds .git"; exit 1; }
 
 build() { # directory, umask[, architecture]
-    local preset=release package=package files=("${artefacts[@]}")
+    local folder=build/release package=package files=("${artefacts[@]}")
     if [ -n "${3:-}" ]; then
-        preset=release-$3 package=package-$3
+        read -r _ _ _ _ _ _ _ folder _ package < <(cmake -P cmake/musl.cmake | awk -v arch="$3" '$1 == arch')
+        [ -n "$package" ] || { echo "FAILED: $3 is none of the targets in cmake/musl.cmake"; exit 1; }
         files=(argreport packages/SHA256SUMS)
-        for f in "build/$preset"/packages/*.deb "build/$preset"/packages/*.rpm "build/$preset"/packages/*.tar.gz; do
+        for f in "$folder"/packages/*.deb "$folder"/packages/*.rpm "$folder"/packages/*.tar.gz; do
             files+=("packages/$(basename "$f")")
         done
     fi
     sleep 1
-    (cd "$1" && umask "$2" && cmake --workflow --preset "$package" >/dev/null)
+    (cd "$1" && umask "$2" && ARGREPORT_TARGET=${3:-} cmake --workflow --preset "$package" >/dev/null)
     for f in "${files[@]}"; do
-        if cmp "build/$preset/$f" "$1/build/$preset/$f"; then
-            echo "ok: $preset/$f is the same from $1 (umask $2)"
+        if cmp "$folder/$f" "$1/$folder/$f"; then
+            echo "ok: $folder/$f is the same from $1 (umask $2)"
         else
-            echo "FAILED: $preset/$f differs when built in $1 (umask $2)"
+            echo "FAILED: $folder/$f differs when built in $1 (umask $2)"
             exit 1
         fi
     done

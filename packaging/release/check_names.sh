@@ -30,7 +30,7 @@ GIT_COMMITTER_DATE="2001-02-03T23:30:00-05:00" \
     git -C "$work/snapshot" -c user.name=CI -c user.email=ci@invalid commit -q --allow-empty -m "a commit of another day"
 commit=$(git -C "$work/snapshot" rev-parse HEAD)
 snapshot="$version+git20010204.${commit:0:7}"
-name=$(cd "$work/snapshot" && cmake -P packaging/release/version.cmake)
+name=$(cd "$work/snapshot" && cmake -P cmake/version.cmake)
 check "an untagged commit is the snapshot $snapshot (it says $name)" test "$name" = "$snapshot"
 dist "$work/snapshot" >/dev/null
 check "dist on it writes argreport-$snapshot.tar.gz" test -f "$work/snapshot/build/dist/argreport-$snapshot.tar.gz"
@@ -43,7 +43,7 @@ check "the snapshot's tarball records its name for builds outside git" \
         "argreport-$snapshot/packaging/source-release.cmake")
 
 tagged_clone "$work/tagged"
-name=$(cd "$work/tagged" && cmake -P packaging/release/version.cmake)
+name=$(cd "$work/tagged" && cmake -P cmake/version.cmake)
 check "the commit tagged v$version is $version (it says $name)" test "$name" = "$version"
 dist "$work/tagged" >/dev/null
 release_tgz=$work/tagged/build/dist/argreport-$version.tar.gz
@@ -69,7 +69,7 @@ refused "a lightweight tag v$version" "The tag v$version is not annotated" "$wor
 
 # ---- names from git or from the tarball, never from a stray file
 printf 'set(ARGREPORT_VERSION 9.9.9)\nset(ARGREPORT_REVISION deadbeef)\n' >"$work/tagged/packaging/source-release.cmake"
-name=$(cd "$work/tagged" && cmake -P packaging/release/version.cmake 2>"$work/stray.log")
+name=$(cd "$work/tagged" && cmake -P cmake/version.cmake 2>"$work/stray.log")
 check "an untracked packaging/source-release.cmake in the checkout names nothing (it says $name)" test "$name" = "$version"
 check "and it is said to be ignored" grep -q 'source-release.cmake is ignored' "$work/stray.log"
 dist "$work/tagged" >/dev/null
@@ -93,11 +93,11 @@ for ref in "v$version $version" "HEAD $later"; do
     read -r commit expected <<<"$ref"
     rm -rf "$work/archive" && mkdir "$work/archive"
     git -C "$work/later" archive "$commit" | tar -xf - -C "$work/archive"
-    name=$(cmake -P "$work/archive/packaging/release/version.cmake" 2>&1)
+    name=$(cmake -P "$work/archive/cmake/version.cmake" 2>&1)
     check "git archive of $commit is named $expected (it says $name)" test "$name" = "$expected"
 done
 git -C "$work/later" show HEAD:packaging/release/git-archive.cmake >"$work/archive/packaging/release/git-archive.cmake"
-if out=$(cmake -P "$work/archive/packaging/release/version.cmake" 2>&1); then
+if out=$(cmake -P "$work/archive/cmake/version.cmake" 2>&1); then
     fail "a copy without git, record or git archive's names was named $out"
 else
     check "a copy without git, record or git archive's names cannot be named, and says how to name it" \

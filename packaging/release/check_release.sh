@@ -13,6 +13,8 @@ export GNUPGHOME=$work/gnupg
 trap 'rm -rf "$work"' EXIT
 unset SOURCE_DATE_EPOCH
 mapfile -t arches < <(all_targets | cut -d' ' -f1)
+declare -A build
+while read -r arch _ _ _ _ _ _ folder _; do build[$arch]=$folder; done < <(all_targets)
 
 # ---- without a key, nothing is signed, and it says so (one architecture will do)
 if packaging/release/release.sh amd64 >"$work/unsigned.log" 2>&1; then
@@ -27,7 +29,7 @@ mkdir -m 700 "$GNUPGHOME"
 gpg --batch --quiet --passphrase '' --quick-gen-key 'argreport CI throwaway <ci@invalid>' ed25519 sign never 2>/dev/null
 key=$(gpg --batch --with-colons --list-secret-keys 2>/dev/null | awk -F: '/^fpr/ { print $10; exit }')
 gpg --batch --export "$key" >"$work/signing-key.gpg"
-name=$(cmake -P packaging/release/version.cmake)
+name=$(cmake -P cmake/version.cmake)
 # The files a rebuild changes are named with the packages' version.
 pv=$package_version
 sums=argreport-$pv.SHA256SUMS
@@ -57,8 +59,8 @@ arm64_output() {
     sed -i 's|^\( *\)put_number_line("num = ", \(.*\));$|#ifdef __aarch64__\n\1put_number_line("num: ", \2);\n#else\n&\n#endif|' "$1/main.cpp"
     grep -q '^#ifdef __aarch64__$' "$1/main.cpp"
 }
-planted "a failing test" 'FAILED, so nothing is signed: env ARGREPORT_UNDER_TEST=.*/amd64/argreport ctest' failing_test
-planted "an output changed on arm64 alone" 'FAILED, so nothing is signed: env ARGREPORT_UNDER_TEST=.*/arm64/argreport ctest' arm64_output
+planted "a failing test" 'FAILED, so nothing is signed: .*env ARGREPORT_UNDER_TEST=.*/amd64/argreport ctest' failing_test
+planted "an output changed on arm64 alone" 'FAILED, so nothing is signed: .*env ARGREPORT_UNDER_TEST=.*/arm64/argreport ctest' arm64_output
 
 if ARGREPORT_SIGNING_KEY=$key packaging/release/release.sh >"$work/release.log" 2>&1; then
     ok "ARGREPORT_SIGNING_KEY=KEY packaging/release/release.sh made $name"
@@ -84,8 +86,7 @@ check "$sums covers every file but itself and the signatures" \
         <(awk '{ print $2 }' "$publish/$sums")
 check "build/publish holds the source RPM, argreport-$pv.src.rpm" test -f "$publish/argreport-$pv.src.rpm"
 for arch in "${arches[@]}"; do
-    if [ "$arch" = amd64 ]; then build=build/release; else build=build/release-$arch; fi
-    rpm_arch=$(rpm -qp --qf '%{ARCH}' "$build"/packages/argreport-"$pv".*.rpm)
+    rpm_arch=$(rpm -qp --qf '%{ARCH}' "${build[$arch]}"/packages/argreport-"$pv".*.rpm)
     for f in "argreport_${pv}_$arch.deb" "argreport-$pv.$rpm_arch.rpm" "argreport-$pv-$arch.cdx.json"; do
         check "build/publish holds $f" test -f "$publish/$f"
     done
@@ -113,13 +114,12 @@ archive=$publish/argreport-$pv-oci.tar
 image_list=$(tar -xOf "$archive" index.json | jq -r '.manifests[].digest')
 image_manifests=$(tar -xOf "$archive" "blobs/${image_list/://}" | jq -r '.manifests[].digest')
 for arch in "${arches[@]}"; do
-    if [ "$arch" = amd64 ]; then build=build/release; else build=build/release-$arch; fi
     sbom=$publish/argreport-$pv-$arch.cdx.json
     musl=$(dpkg-query -W -f='${source:Version}' "musl-dev:$arch")
     musl_purl="pkg:deb/$distro_id/musl@$(uri "$musl")?arch=$arch&distro=$distro"
     # Our packages' purls, from what the packages themselves say.
     deb=$publish/argreport_${pv}_$arch.deb
-    rpm=$publish/$(basename "$(ls "$build"/packages/argreport-"$pv".*.rpm)")
+    rpm=$publish/$(basename "$(ls "${build[$arch]}"/packages/argreport-"$pv".*.rpm)")
     deb_purl="pkg:deb/argreport/argreport@$(uri "$(dpkg-deb -f "$deb" Version)")?arch=$(dpkg-deb -f "$deb" Architecture)"
     rpm_purl="pkg:rpm/argreport/argreport@$(uri "$(rpm -qp --qf '%{VERSION}-%{RELEASE}' "$rpm")")?arch=$(rpm -qp --qf '%{ARCH}' "$rpm")"
     if node build/sbom-check/validate.js "$sbom" "$musl_purl" "$deb_purl" "$rpm_purl"; then
@@ -257,6 +257,6 @@ for package in cmake dpkg rpm podman binutils; do
     check "the provenance names $package $(dpkg-query -W -f='${Version}' "$package")" \
         grep -qF "pkg:deb/debian/$package@$(python3 -c 'import sys, urllib.parse; print(urllib.parse.quote(sys.argv[1], safe=""))' "$(dpkg-query -W -f='${Version}' "$package")")?" <<<"$toolchain"
 done
-check "the provenance names the presets run" grep -q '"workflowPresets":\["dist","package","package-arm64"' "$statement"
+check "the provenance names the presets run" grep -q '"workflowPresets":\["dist","package","package-cross"' "$statement"
 
 finish

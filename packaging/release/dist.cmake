@@ -5,7 +5,7 @@
 # -n adds no name or time of its own. The tarball also carries
 # packaging/source-release.cmake, the commit's name, time and id, so that a
 # build from it, outside git, gives the same bytes.
-include("${CMAKE_CURRENT_LIST_DIR}/version.cmake")
+include("${CMAKE_CURRENT_LIST_DIR}/../../cmake/version.cmake")
 if(NOT ARGREPORT_REVISION)
     message(FATAL_ERROR "a source release is made from a git checkout")
 endif()

@@ -112,15 +112,20 @@ def main():
     if args[:1] == ["--sign"] and len(args) > 1:
         key, args = args[1], args[2:]
     if len(args) < 2:
-        die("usage: packaging/release/provenance.py [--sign KEY] PUBLISH_DIR PRESET...")
-    publish, presets = args[0], args[1:]
-    builds = []
-    for preset in presets:  # package, package-ARCH: built in release, release-ARCH
-        path = os.path.join("build", "release" + preset[len("package"):], "release.json")
-        if os.path.exists(path):
-            builds.append(json.load(open(path, encoding="utf-8")))
-    if not builds:
-        die("no release build among the presets")
+        die("usage: packaging/release/provenance.py [--sign KEY] PUBLISH_DIR ARCH...")
+    publish, arches = args[0], args[1:]
+    # cmake/musl.cmake's table: each target's build folder and the workflow
+    # that packages it, after its architecture and six other fields.
+    table = subprocess.run(["cmake", "-P", "cmake/musl.cmake"], check=True, capture_output=True,
+                           text=True).stdout.split("\n")
+    targets = {row.split()[0]: row.split()[7:] for row in table if row}
+    builds, presets = [], []
+    for arch in arches:
+        if arch not in targets:
+            die(f"{arch} is none of the targets in cmake/musl.cmake")
+        build, _, package = targets[arch]
+        builds.append(json.load(open(os.path.join(build, "release.json"), encoding="utf-8")))
+        presets.append(package)
     name, version, commit = builds[0]["name"], builds[0]["version"], builds[0]["commit"]
     for b in builds:
         if (b["version"], b["commit"]) != (version, commit):

@@ -14,7 +14,7 @@
 # of it passes. PV is the packages' version, NAME-0upstreamN: every file
 # whose bytes a rebuild changes carries it.
 # NAME is the version on a release's tag, a snapshot's name elsewhere (see
-# packaging/release/version.cmake). The SBOMs name each architecture's image by
+# cmake/version.cmake). The SBOMs name each architecture's image by
 # the digest of its manifest in the archive.
 #
 #   [ARGREPORT_SIGNING_KEY=KEY] [ARGREPORT_PACKAGE_REVISION=N] packaging/release/release.sh [ARCH...]
@@ -26,8 +26,15 @@
 # all by default; a release is all of them.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+# The targets of cmake/musl.cmake: the architecture, ..., its build folder
+# and its workflows, by architecture.
+declare -A target
+while read -r arch row; do target[$arch]="$arch $row"; done < <(cmake -P cmake/musl.cmake)
 arches=("$@")
-[ ${#arches[@]} -gt 0 ] || arches=(amd64 arm64 armhf i386 ppc64el s390x)
+[ ${#arches[@]} -gt 0 ] || mapfile -t arches < <(cmake -P cmake/musl.cmake | cut -d' ' -f1)
+for arch in "${arches[@]}"; do
+    [ -n "${target[$arch]:-}" ] || { echo "release.sh: $arch is none of the targets in cmake/musl.cmake" >&2; exit 2; }
+done
 revision=${ARGREPORT_PACKAGE_REVISION:-1}
 publish=build/publish
 say() { echo "release.sh: $*" >&2; }
@@ -51,14 +58,10 @@ fi
 # Each architecture's binary is tested before anything is signed: the suite,
 # built by the dev preset, against it, tests/check_hardening.sh and
 # tests/check_faults.sh, natively or under qemu, as .ci/arches.sh runs them.
-# A foreign binary runs under qemu through binfmt_misc, with argv[0] as given
-# (P), which the suite checks. As root, the run registers entries of its own,
-# removed when it ends, whatever other runs register or remove; otherwise
-# the system's must be there (Debian: qemu-user-static).
-entries=()
-trap 'for e in "${entries[@]}"; do echo -1 >"/proc/sys/fs/binfmt_misc/$e" 2>/dev/null || true; done' EXIT
+# The suite runs a foreign binary through a binfmt_misc entry that only it
+# sees (tests/emulated.sh): no other program on the machine runs under qemu
+# because of it.
 logs=build/release-tests
-runs() { "$1" 1 >/dev/null 2>&1; }
 logged() { # log name, command...: its output goes to the log, shown if it fails
     local log=$logs/$1
     shift
@@ -69,30 +72,16 @@ logged() { # log name, command...: its output goes to the log, shown if it fails
     fi
 }
 tested() { # Debian's name for the architecture, the binary
-    local arch=$1 bin=$2 qemu rule emulator=()
-    qemu=$(awk -v arch="$arch" '/^set\(ARGREPORT_TARGETS/ { on = 1 }
-        on && index($0, "\"" arch "|") { split($0, f, /[|"]/); print f[8] } on && /\)$/ { on = 0 }' cmake/musl.cmake)
-    if [ "$arch" != amd64 ] && ! { [ "$arch" = i386 ] && runs "$bin"; }; then
+    local arch=$1 bin=$2 qemu emulator=()
+    read -r _ _ _ _ _ _ qemu _ <<<"${target[$arch]}"
+    if ! tests/emulated.sh --native "$bin"; then
         command -v "qemu-$qemu-static" >/dev/null \
             || { say "qemu-$qemu-static, which runs the $arch binary, was not found"; exit 1; }
         emulator=(--emulator "$(command -v "qemu-$qemu-static")")
-        rule=/usr/lib/binfmt.d/qemu-$qemu.conf line=""
-        if [ -f "$rule" ]; then
-            line=$(awk -F: -v OFS=: -v name="argreport-release-$$-$qemu" -v q="${emulator[1]}" \
-                '{ $2 = name; $7 = q; $8 = "POF"; print }' "$rule")
-        elif [ "$qemu" = i386 ]; then # no rule where x86-64 kernels could run it natively
-            line=":argreport-release-$$-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:${emulator[1]}:POF"
-        fi
-        if [ "$(id -u)" = 0 ] && [ -n "$line" ]; then
-            [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
-            echo "$line" >/proc/sys/fs/binfmt_misc/register
-            entries+=("argreport-release-$$-$qemu")
-        fi
-        runs "$bin" || { say "$bin does not run here: register qemu-$qemu-static with binfmt_misc"; exit 1; }
     fi
     logged "$arch-hardening.log" tests/check_hardening.sh --static "${emulator[@]}" "$bin"
     logged "$arch-faults.log" tests/check_faults.sh "${emulator[@]}" "$bin"
-    logged "$arch-suite.log" env ARGREPORT_UNDER_TEST="$PWD/$bin" ctest --preset dev
+    logged "$arch-suite.log" tests/emulated.sh "$arch" "$bin" env ARGREPORT_UNDER_TEST="$PWD/$bin" ctest --preset dev
     say "$arch: the suite, tests/check_hardening.sh and tests/check_faults.sh pass on $bin"
 }
 
@@ -104,7 +93,7 @@ if [ "$revision" = 1 ] && [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
 fi
 cmake --preset dist "-DARGREPORT_PACKAGE_REVISION=$revision" >/dev/null
 cmake --workflow --preset dist >/dev/null
-name=$(cmake -P packaging/release/version.cmake)
+name=$(cmake -P cmake/version.cmake)
 # Every file whose bytes a rebuild changes is named with the packages'
 # version, NAME-0upstreamN; the source tarball, the same tree, keeps NAME.
 version=$(field build/dist/release.json package_version)
@@ -118,12 +107,12 @@ rm -rf "$logs"
 mkdir -p "$logs"
 logged dev-build.log bash -c 'cmake --preset dev && cmake --build --preset dev'
 
-presets=()
 for arch in "${arches[@]}"; do
-    if [ "$arch" = amd64 ]; then build=build/release package=package; else build=build/release-$arch package=package-$arch; fi
+    read -r _ _ _ _ _ _ _ build configure package <<<"${target[$arch]}"
     # The revision is the build's cache variable; set on each run, so that
     # an earlier one's stays out.
-    cmake --preset "${build#build/}" "-DARGREPORT_PACKAGE_REVISION=$revision" >/dev/null
+    export ARGREPORT_TARGET=$arch
+    cmake --preset "$configure" "-DARGREPORT_PACKAGE_REVISION=$revision" >/dev/null
     cmake --workflow --preset "$package" >/dev/null
     [ "$(field "$build/release.json" version)" = "$name" ] \
         || { say "$build names $(field "$build/release.json" version), not $name"; exit 1; }
@@ -140,7 +129,6 @@ for arch in "${arches[@]}"; do
     tar -xzf "$publish/argreport-$version-linux-$machine.tar.gz" -C "$logs/$arch" --strip-components=2 \
         "argreport-$version-linux-$machine/bin/argreport"
     tested "$arch" "$logs/$arch/argreport"
-    presets+=("$package")
 done
 
 images=
@@ -153,12 +141,12 @@ else
 fi
 
 for arch in "${arches[@]}"; do
-    if [ "$arch" = amd64 ]; then build=build/release; else build=build/release-$arch; fi
+    read -r _ _ _ _ _ _ _ build _ <<<"${target[$arch]}"
     python3 packaging/release/sbom.py "$build" "$publish" ${images:+"$images"} >/dev/null
 done
 # The provenance is signed as it is written, and SHA256SUMS then covers it.
 python3 packaging/release/provenance.py ${ARGREPORT_SIGNING_KEY:+--sign "$ARGREPORT_SIGNING_KEY"} \
-    "$publish" "${presets[@]}" >/dev/null
+    "$publish" "${arches[@]}" >/dev/null
 
 (cd "$publish" && find . -maxdepth 1 -type f -printf '%f\n' | LC_ALL=C sort | xargs sha256sum >../SHA256SUMS.new)
 mv build/SHA256SUMS.new "$publish/$sums"

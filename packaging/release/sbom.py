@@ -353,7 +353,7 @@ def main():
     license_expr = " AND ".join(conditions)
     if license_expr != info["license"]:
         die(f"the {arch} binary holds code under {license_expr}, but its packages and image "
-            f"say {info['license']}: change ARGREPORT_LICENSE in packaging/packaging.cmake")
+            f"say {info['license']}: change ARGREPORT_LICENSE in packaging/install.cmake")
 
     binary_ref = f"{name}@{version}?arch={arch}"
     binary = {"type": "application", "bom-ref": binary_ref, "name": name, "version": version,

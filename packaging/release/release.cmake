@@ -1,3 +1,11 @@
+# The source release: the committed tree, with its commit's time and id,
+# named when it is made (a tag may have come since the configuration).
+add_custom_target(dist
+    COMMAND "${CMAKE_COMMAND}" -D "SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+        -D "OUTPUT_DIR=${CMAKE_CURRENT_BINARY_DIR}"
+        -D "RELEASE=${ARGREPORT_PACKAGE_RELEASE}" -P "${ARGREPORT_PACKAGING}/release/dist.cmake"
+    COMMENT "Writing the source tarball of the commit checked out")
+
 # What packaging/release/sbom.py needs to describe this build: the linker's map of
 # what went into the binary, and the build's names and places.
 if(ARGREPORT_LINK_OPTIONS)

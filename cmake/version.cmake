@@ -13,7 +13,7 @@
 #
 # Included by CMakeLists.txt (PROJECT_SOURCE_DIR and PROJECT_VERSION set),
 # by dist.cmake (SOURCE_DIR set), or run alone to print the name:
-#   cmake -P packaging/release/version.cmake
+#   cmake -P cmake/version.cmake
 # Sets ARGREPORT_VERSION, ARGREPORT_IMAGE_VERSION (an image tag cannot hold
 # '+', which becomes '_'; nothing else in a version can be '_'),
 # ARGREPORT_TAGGED (the tag, or empty), ARGREPORT_EPOCH and
@@ -23,7 +23,7 @@ if(NOT SOURCE_DIR)
     if(PROJECT_SOURCE_DIR)
         set(SOURCE_DIR "${PROJECT_SOURCE_DIR}")
     else()
-        get_filename_component(SOURCE_DIR "${CMAKE_CURRENT_LIST_DIR}/../.." ABSOLUTE)
+        get_filename_component(SOURCE_DIR "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
     endif()
 endif()
 if(NOT PROJECT_VERSION)
@@ -115,7 +115,7 @@ else()
         message(FATAL_ERROR "This tree cannot be named: it is not a git checkout, not an unpacked "
             "source release (packaging/source-release.cmake) and not made by git archive. Build "
             "it from one of those, or name it yourself, with -DARGREPORT_NAME=VERSION "
-            "(cmake -DARGREPORT_NAME=VERSION -P packaging/release/version.cmake to print it), "
+            "(cmake -DARGREPORT_NAME=VERSION -P cmake/version.cmake to print it), "
             "for example ${PROJECT_VERSION} for a copy of the release tagged v${PROJECT_VERSION}.")
     endif()
 endif()
