@@ -115,10 +115,23 @@ own_network() {
     ARGREPORT_OWN_NETWORK=1 exec unshare --net -- bash -c 'ip link set lo up && exec bash "$@"' _ "$part" "$@"
 }
 
-# The release of the commit checked out: a temporary clone of it, without
-# the tags of this one, tagged vVERSION as a release is, annotated, by a
-# throwaway identity.
+# The release of the commit checked out: a clone of it, without the tags of
+# this one, tagged vVERSION as a release is, annotated, by a throwaway
+# identity. Uncommitted changes are not in it.
 tagged_clone() { # directory
     git clone -q --no-tags . "$1" &&
         git -C "$1" -c user.name=CI -c user.email=ci@invalid tag -a "v$version" -m "argreport $version"
+}
+# The same, made once for every part that only builds and reads the
+# release: build/tagged, made again when the commit checked out is another.
+# What one part builds there, the next finds built. A part that changes the
+# clone makes one of its own with tagged_clone.
+tagged_tree() {
+    local tree=$PWD/build/tagged head
+    head=$(git rev-parse HEAD) || return
+    if [ "$(cat "$tree.commit" 2>/dev/null)" != "$head" ]; then
+        rm -rf "$tree" "$tree.commit"
+        tagged_clone "$tree" >&2 && echo "$head" >"$tree.commit" || return
+    fi
+    echo "$tree"
 }
