@@ -1,21 +1,11 @@
-# Sourced by every CI part, never run. A part prints "ok: ..." for each
-# check that holds and "FAILED: ..." for each that does not, goes on to its
-# other checks, and ends with `finish`, which exits non-zero if any failed.
+# Sourced by every CI part, never run: the tree's names, its targets, its
+# container storage and the helpers the parts share, after the reporting of
+# .ci/report.sh.
 # shellcheck shell=bash
 set -uo pipefail
 part=$(realpath -- "$0")
 cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
-failures=0
-ok() { echo "ok: $*"; }
-fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
-check() { # description, then a command that must succeed
-    local what=$1
-    shift
-    if "$@" >/dev/null 2>&1; then ok "$what"; else fail "$what"; fi
-}
-finish() {
-    [ "$failures" = 0 ] || { echo "$failures check(s) failed"; exit 1; }
-}
+. .ci/report.sh
 version=$(sed -n 's/^project(argreport VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 # What the artefacts are named: the version on its tag, a snapshot elsewhere;
 # an image tag holds a snapshot's '+' as '_'.
@@ -24,23 +14,6 @@ image_version=${release//+/_}
 # The upstream packages' version, which also names every artefact a rebuild
 # changes: revision 1, as packaging/packaging.cmake writes a revision.
 package_version=$release-$(sed -n 's/^set(ARGREPORT_PACKAGE_RELEASE "\(.*\)${ARGREPORT_PACKAGE_REVISION}")$/\1/p' packaging/packaging.cmake)1
-
-# As check, but the command's output is shown when it fails, and its status
-# returned: `logged ... || finish` ends a part that cannot go on without it.
-logged() { # description, then a command that must succeed
-    local what=$1 log
-    shift
-    log=$(mktemp)
-    if "$@" >"$log" 2>&1; then
-        ok "$what"
-        rm -f "$log"
-    else
-        tail -n 40 "$log"
-        fail "$what"
-        rm -f "$log"
-        return 1
-    fi
-}
 
 # Builds a configure preset's tree, as its workflow would but for the tests.
 built() { # preset
