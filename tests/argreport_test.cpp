@@ -63,12 +63,20 @@ enum class Sink {
     full_stderr,      // a pipe; standard error an O_NONBLOCK pipe filled before the start
 };
 
+// Names a sink in the cases' names and traces.
 std::ostream &operator<<(std::ostream &os, Sink sink)
 {
-    static const char *const names[] = {"pipe",        "dev_full",         "closed",
-                                        "broken_pipe", "slow_nonblocking", "stopped_often",
-                                        "datagram",    "full_stderr"};
-    return os << names[static_cast<int>(sink)];
+    switch (sink) {
+    case Sink::pipe: return os << "pipe";
+    case Sink::dev_full: return os << "dev_full";
+    case Sink::closed: return os << "closed";
+    case Sink::broken_pipe: return os << "broken_pipe";
+    case Sink::slow_nonblocking: return os << "slow_nonblocking";
+    case Sink::stopped_often: return os << "stopped_often";
+    case Sink::datagram: return os << "datagram";
+    case Sink::full_stderr: return os << "full_stderr";
+    }
+    return os;
 }
 
 struct Setup {
