@@ -128,17 +128,22 @@ template <size_t N> void put_number_line(const char (&label)[N], int v)
 void list_entries(int argc, char *argv[])
 {
     static const char rest[] = "个命令行参数是:";
+    constexpr size_t rest_len = sizeof rest - 1;
+    // The position follows 「第」 (3 bytes in UTF-8): 「第1」, 4 bytes, is
+    // line 1's prefix up to the rest, and where a second digit will go.
+    constexpr size_t digits_at = sizeof "第" - 1;
+    constexpr size_t first_len = sizeof "第1" - 1;
     constexpr size_t max_digits = 10;
     static_assert(INT_MAX <= 9999999999LL, "a position must fit in max_digits");
-    char prefix[sizeof "第" - 1 + max_digits + sizeof rest - 1] = "第1";
-    size_t prefix_len = 4 + sizeof rest - 1;
-    memcpy(prefix + 4, rest, sizeof rest - 1);
+    char prefix[digits_at + max_digits + rest_len] = "第1";
+    size_t prefix_len = first_len + rest_len;
+    memcpy(prefix + first_len, rest, rest_len);
     char last = '1';
 
     char *p = out.data + out.len;
     for (int i = 0; i < argc; ++i) {
         const size_t n = strlen(argv[i]);
-        const size_t last_at = prefix_len - sizeof rest;
+        const size_t last_at = prefix_len - rest_len - 1; // the position's last digit
         // The prefix is copied whole, as a fixed size compiles to a few moves.
         const size_t need = sizeof prefix + n + 1;
         if (static_cast<size_t>(out.data + sizeof out.data - p) < need) {
@@ -167,12 +172,13 @@ void list_entries(int argc, char *argv[])
         char *d = prefix + last_at - 1;
         while (*d == '9')
             *d-- = '0';
-        if (d >= prefix + 3) {
+        if (d >= prefix + digits_at) {
             ++*d;
-        } else { // 9...9 became 10...0: one digit more
-            prefix[3] = '1';
-            memset(prefix + 4, '0', last_at + 2 - 4);
-            memcpy(prefix + last_at + 2, rest, sizeof rest - 1);
+        } else { // 9...9 became 10...0: one digit more, at last_at + 1, then the rest
+            const size_t rest_at = last_at + 2;
+            prefix[digits_at] = '1';
+            memset(prefix + first_len, '0', rest_at - first_len);
+            memcpy(prefix + rest_at, rest, rest_len);
             ++prefix_len;
         }
     }
@@ -190,7 +196,7 @@ int to_int(const char *s)
     const bool neg = *s == '-';
     if (*s == '-' || *s == '+')
         ++s;
-    const long long limit = neg ? 2147483648LL : 2147483647LL;
+    const long long limit = neg ? -static_cast<long long>(INT_MIN) : INT_MAX;
     long long v = 0;
     for (; *s >= '0' && *s <= '9'; ++s)
         if (v < limit)
@@ -236,15 +242,15 @@ void protect_relro()
 
 int main(int argc, char *argv[])
 {
-    static const char usage[] = "error: 命令行参数个数错误!\n";
-    static const char lost[] = "error: 写入标准输出失败!\n";
+    static const char wrong_argument_count[] = "error: 命令行参数个数错误!\n";
+    static const char write_failed[] = "error: 写入标准输出失败!\n";
 #if !defined(__GLIBC__)
     protect_relro();
 #endif
     if (argc <= 1) {
         // The status already says what went wrong, whether or not this
         // message gets through.
-        write_all(STDERR_FILENO, usage, sizeof usage - 1);
+        write_all(STDERR_FILENO, wrong_argument_count, sizeof wrong_argument_count - 1);
         return 1;
     }
     put_number_line("argc = ", argc);
@@ -252,7 +258,7 @@ int main(int argc, char *argv[])
     put_number_line("num = ", to_int(argv[1]));
     flush();
     if (out.failed) {
-        write_all(STDERR_FILENO, lost, sizeof lost - 1);
+        write_all(STDERR_FILENO, write_failed, sizeof write_failed - 1);
         return 1;
     }
     return 0;

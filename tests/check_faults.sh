@@ -4,14 +4,17 @@
 # - after an interruption (EINTR, or EAGAIN on a non-blocking pipe, then
 #   EINTR in the poll that waits), the whole report, status 0, no message;
 # - after a failure (EIO, ENOSPC, EPIPE with SIGPIPE ignored, a write that
-#   returns 0), standard output holds exactly what the writes before it
-#   took, nothing more is written to it, and the status is 1 with the message;
+#   returns 0, EAGAIN and then a poll that fails), standard output holds
+#   exactly what the writes before it took, nothing more is written to it,
+#   and the status is 1 with the message;
 # - when the message's own write fails too, status 1 all the same;
 # - a message whose write is interrupted, the usage message or the one
-#   about a standard output that refuses everything, goes out whole.
+#   about a standard output that refuses everything, goes out whole;
+# - when the mprotect that makes RELRO read-only is refused, as a seccomp
+#   filter may refuse it, the whole report, status 0, no message.
 # These are the branches no real sink reaches on demand. With --emulator
-# QEMU, the program runs under qemu's user-mode emulation, whose host write
-# and poll calls are the ones strace sees and fails.
+# QEMU, the program runs under qemu's user-mode emulation, whose host write,
+# poll and mprotect calls are the ones strace sees and fails.
 set -u
 emulator=()
 if [ "${1-}" = --emulator ]; then emulator=("$2"); shift 2; fi
@@ -40,13 +43,13 @@ traced() {
         # perl sets O_NONBLOCK on the pipe's open file, which the program
         # inherits; cat reads at its own pace.
         { timeout 30 perl -MFcntl -e 'fcntl(STDOUT, F_SETFL, fcntl(STDOUT, F_GETFL, 0) | O_NONBLOCK) or die; exec @ARGV' \
-            strace -f -qq -e signal=none -e trace=write,poll,ppoll -s 0 -o "$work/trace" "${injections[@]}" \
+            strace -f -qq -e signal=none -e trace=write,poll,ppoll,mprotect -s 0 -o "$work/trace" "${injections[@]}" \
             "${emulator[@]}" "$bin" "${args[@]}" 2>"$work/err"
           echo $? >"$work/status"; } | cat >"$work/out"
     else
         local to=$work/out
         [ "$sink" != full ] || to=/dev/full
-        (trap '' PIPE; exec timeout 30 strace -f -qq -e signal=none -e trace=write,poll,ppoll -s 0 \
+        (trap '' PIPE; exec timeout 30 strace -f -qq -e signal=none -e trace=write,poll,ppoll,mprotect -s 0 \
             -o "$work/trace" "${injections[@]}" "${emulator[@]}" "$bin" "${args[@]}" >"$to" 2>"$work/err")
         echo $? >"$work/status"
     fi
@@ -69,19 +72,26 @@ if [ "$status" != 0 ] || [ "$writes" -lt 4 ]; then
     echo "FAILED: a run without faults: status $status, $writes writes to standard output"
     exit 1
 fi
+# The program's own mprotect is the last one its thread makes before its
+# first write (an emulator makes its own before it starts the program):
+# which of that thread's mprotect calls it is, as strace's when= counts.
+protect=$(awk '$2 ~ /^mprotect\(/ { n[$1]++ } $2 ~ /^write\(1,/ { print n[$1] + 0; exit }' "$work/trace")
 
 for ((n = 1; n <= writes; n++)); do
-    for fault in EINTR EAGAIN EAGAIN+poll EIO ENOSPC EPIPE retval=0; do
+    for fault in EINTR EAGAIN EAGAIN+poll EIO ENOSPC EPIPE retval=0 EAGAIN+EINVAL; do
         case $fault in
         EINTR) traced file "write:error=EINTR:when=$n" ;;
         EAGAIN) traced pipe "write:error=EAGAIN:when=$n" ;;
         EAGAIN+poll) traced pipe "write:error=EAGAIN:when=$n" "poll,ppoll:error=EINTR:when=1" ;;
+        # Into a file, where no write blocks, so that the only poll is the
+        # one after the write made to fail.
+        EAGAIN+EINVAL) traced file "write:error=EAGAIN:when=$n" "poll,ppoll:error=EINVAL" ;;
         retval=0) traced file "write:retval=0:when=$n" ;;
         *) traced file "write:error=$fault:when=$n" ;;
         esac
         what="$fault at write $n of $writes"
         case $fault in
-        EINTR | EAGAIN*)
+        EINTR | EAGAIN | EAGAIN+poll)
             [ "$status" = 0 ] || deviation "$what: status $status, not 0"
             cmp -s "$work/out" "$expected" || deviation "$what: standard output is not the whole report"
             [ ! -s "$work/err" ] || deviation "$what: standard error says $(head -c 200 "$work/err")"
@@ -90,6 +100,9 @@ for ((n = 1; n <= writes; n++)); do
             fi
             ;;
         *)
+            if [ "$fault" = EAGAIN+EINVAL ] && ! grep -q 'poll.*EINVAL.*INJECTED' "$work/trace"; then
+                deviation "$what: no poll followed the EAGAIN"
+            fi
             read -r before after < <(written_before_fault)
             [ "$status" = 1 ] || deviation "$what: status $status, not 1"
             [ "$(cat "$work/err")" = "$message" ] || deviation "$what: standard error says $(head -c 200 "$work/err")"
@@ -100,6 +113,23 @@ for ((n = 1; n <= writes; n++)); do
         esac
     done
 done
+
+# RELRO stays writable, and the report goes out all the same. A dynamically
+# linked build's RELRO is its loader's to protect (and glibc's loader stops
+# when it cannot): only a static build makes the call itself.
+if readelf -lW "$bin" | grep -q 'Requesting program interpreter'; then
+    echo "note: $bin is linked dynamically: no mprotect of its own to refuse"
+elif [ "$protect" = 0 ]; then
+    deviation "no mprotect before the report's first write"
+else
+    traced file "mprotect:error=EPERM:when=$protect"
+    what="EPERM at mprotect $protect"
+    [ "$status" = 0 ] || deviation "$what: status $status, not 0"
+    cmp -s "$work/out" "$expected" || deviation "$what: standard output is not the whole report"
+    [ ! -s "$work/err" ] || deviation "$what: standard error says $(head -c 200 "$work/err")"
+    grep -q '^[0-9]* *mprotect(.*PROT_READ) = -1 EPERM .*INJECTED' "$work/trace" ||
+        deviation "$what: no mprotect to read-only was the one refused"
+fi
 
 # Standard output fails, and then so does the message about it.
 traced file "write:error=EIO:when=1+"
@@ -127,7 +157,7 @@ message_fault 1 "$usage"
 message_fault 2 "$message" 42
 
 if [ "$deviations" = 0 ]; then
-    echo "ok: $runs runs with faults injected into $writes writes: every one as the contract says"
+    echo "ok: $runs runs with faults injected into $writes writes, the polls that wait on them and the mprotect before them: every one as the contract says"
 else
     echo "FAILED: $deviations deviations in $runs runs"
     exit 1
