@@ -19,7 +19,8 @@ set -u
 emulator=()
 if [ "${1-}" = --emulator ]; then emulator=("$2"); shift 2; fi
 bin=${1:?usage: check_faults.sh [--emulator QEMU] EXECUTABLE}
-command -v strace >/dev/null || { echo "FAILED: strace is not installed"; exit 1; }
+. "$(dirname "$0")/../.ci/report.sh"
+command -v strace >/dev/null || { fail "strace is not installed"; finish; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 message=$'error: 写入标准输出失败!'
@@ -27,8 +28,7 @@ usage=$'error: 命令行参数个数错误!'
 # A report of several buffers' worth, with an entry larger than the buffer
 # in the middle: it leaves the program in a direct write of its own.
 args=(7 "$(printf '%20000s' | tr ' ' x)" $(seq 3000))
-deviations=0 runs=0
-deviation() { echo "FAILED: $*"; deviations=$((deviations + 1)); }
+runs=0
 
 # One run under strace: how standard output is taken (file, nonblocking
 # pipe, or /dev/full), then the rules to inject. Leaves out, err, status and
@@ -69,8 +69,8 @@ expected=$work/expected
 cp "$work/out" "$expected"
 writes=$(grep -c 'write(1,' "$work/trace")
 if [ "$status" != 0 ] || [ "$writes" -lt 4 ]; then
-    echo "FAILED: a run without faults: status $status, $writes writes to standard output"
-    exit 1
+    fail "a run without faults: status $status, $writes writes to standard output"
+    finish
 fi
 # The program's own mprotect is the last one its thread makes before its
 # first write (an emulator makes its own before it starts the program):
@@ -92,23 +92,23 @@ for ((n = 1; n <= writes; n++)); do
         what="$fault at write $n of $writes"
         case $fault in
         EINTR | EAGAIN | EAGAIN+poll)
-            [ "$status" = 0 ] || deviation "$what: status $status, not 0"
-            cmp -s "$work/out" "$expected" || deviation "$what: standard output is not the whole report"
-            [ ! -s "$work/err" ] || deviation "$what: standard error says $(head -c 200 "$work/err")"
+            [ "$status" = 0 ] || fail "$what: status $status, not 0"
+            cmp -s "$work/out" "$expected" || fail "$what: standard output is not the whole report"
+            [ ! -s "$work/err" ] || fail "$what: standard error says $(head -c 200 "$work/err")"
             if [ "$fault" = EAGAIN+poll ] && ! grep -q 'poll.*EINTR.*INJECTED' "$work/trace"; then
-                deviation "$what: no poll followed the EAGAIN"
+                fail "$what: no poll followed the EAGAIN"
             fi
             ;;
         *)
             if [ "$fault" = EAGAIN+EINVAL ] && ! grep -q 'poll.*EINVAL.*INJECTED' "$work/trace"; then
-                deviation "$what: no poll followed the EAGAIN"
+                fail "$what: no poll followed the EAGAIN"
             fi
             read -r before after < <(written_before_fault)
-            [ "$status" = 1 ] || deviation "$what: status $status, not 1"
-            [ "$(cat "$work/err")" = "$message" ] || deviation "$what: standard error says $(head -c 200 "$work/err")"
+            [ "$status" = 1 ] || fail "$what: status $status, not 1"
+            [ "$(cat "$work/err")" = "$message" ] || fail "$what: standard error says $(head -c 200 "$work/err")"
             cmp -s "$work/out" <(head -c "$before" "$expected") ||
-                deviation "$what: standard output is not the report's first $before bytes ($(stat -c %s "$work/out") bytes)"
-            [ "$after" = 0 ] || deviation "$what: $after more writes to standard output after it"
+                fail "$what: standard output is not the report's first $before bytes ($(stat -c %s "$work/out") bytes)"
+            [ "$after" = 0 ] || fail "$what: $after more writes to standard output after it"
             ;;
         esac
     done
@@ -120,21 +120,21 @@ done
 if readelf -lW "$bin" | grep -q 'Requesting program interpreter'; then
     echo "note: $bin is linked dynamically: no mprotect of its own to refuse"
 elif [ "$protect" = 0 ]; then
-    deviation "no mprotect before the report's first write"
+    fail "no mprotect before the report's first write"
 else
     traced file "mprotect:error=EPERM:when=$protect"
     what="EPERM at mprotect $protect"
-    [ "$status" = 0 ] || deviation "$what: status $status, not 0"
-    cmp -s "$work/out" "$expected" || deviation "$what: standard output is not the whole report"
-    [ ! -s "$work/err" ] || deviation "$what: standard error says $(head -c 200 "$work/err")"
+    [ "$status" = 0 ] || fail "$what: status $status, not 0"
+    cmp -s "$work/out" "$expected" || fail "$what: standard output is not the whole report"
+    [ ! -s "$work/err" ] || fail "$what: standard error says $(head -c 200 "$work/err")"
     grep -q '^[0-9]* *mprotect(.*PROT_READ) = -1 EPERM .*INJECTED' "$work/trace" ||
-        deviation "$what: no mprotect to read-only was the one refused"
+        fail "$what: no mprotect to read-only was the one refused"
 fi
 
 # Standard output fails, and then so does the message about it.
 traced file "write:error=EIO:when=1+"
-[ "$status" = 1 ] || deviation "EIO at every write: status $status, not 1"
-[ ! -s "$work/out" ] && [ ! -s "$work/err" ] || deviation "EIO at every write: something was written"
+[ "$status" = 1 ] || fail "EIO at every write: status $status, not 1"
+[ ! -s "$work/out" ] && [ ! -s "$work/err" ] || fail "EIO at every write: something was written"
 
 # The messages' own writes interrupted, then failed: the usage message, the
 # first write of a run with no argument, and the one that follows a report
@@ -146,19 +146,16 @@ message_fault() { # which write, the message, then the arguments
     for fault in EINTR EIO; do
         traced full "write:error=$fault:when=$when"
         what="$fault at the message's write, with ${*:-no argument}"
-        [ "$status" = 1 ] || deviation "$what: status $status, not 1"
+        [ "$status" = 1 ] || fail "$what: status $status, not 1"
         [ "$fault" = EIO ] && want=
-        [ "$(cat "$work/err")" = "$want" ] || deviation "$what: standard error says $(head -c 200 "$work/err")"
+        [ "$(cat "$work/err")" = "$want" ] || fail "$what: standard error says $(head -c 200 "$work/err")"
         grep -q "^[0-9]* *write(2,.*$fault.*INJECTED" "$work/trace" ||
-            deviation "$what: the message's write was not the one injected"
+            fail "$what: the message's write was not the one injected"
     done
 }
 message_fault 1 "$usage"
 message_fault 2 "$message" 42
 
-if [ "$deviations" = 0 ]; then
-    echo "ok: $runs runs with faults injected into $writes writes, the polls that wait on them and the mprotect before them: every one as the contract says"
-else
-    echo "FAILED: $deviations deviations in $runs runs"
-    exit 1
-fi
+[ "$failures" != 0 ] ||
+    ok "$runs runs with faults injected into $writes writes, the polls that wait on them and the mprotect before them: every one as the contract says"
+finish

@@ -18,11 +18,7 @@ while [ $# -gt 1 ]; do
     esac
 done
 bin=${1:?usage: check_hardening.sh [--static] [--emulator QEMU] EXECUTABLE}
-fail=0
-check() { # description, then a command that must succeed
-    local what=$1; shift
-    if "$@" >/dev/null 2>&1; then echo "ok: $what"; else echo "FAILED: $what"; fail=1; fi
-}
+. "$(dirname "$0")/../.ci/report.sh"
 header=$(readelf -hW "$bin") || exit 1
 dynamic=$(readelf -dW "$bin")
 segments=$(readelf -lW "$bin")
@@ -99,13 +95,14 @@ if [ -n "$emulator" ]; then
     }
     check "RELRO read-only at run time ($(basename "$emulator") -strace)" \
         relro_in_trace $relro "$("$emulator" -strace "$bin" 1 2>&1 >/dev/null)"
-    exit $fail
+    finish
+    exit
 fi
 # Without a run blocked in write(2) there is no map to read: say so, rather
 # than report protections that were never seen.
 if ! maps1=$(blocked_maps) || ! maps2=$(blocked_maps); then
-    echo "FAILED: the run-time checks could not run: $bin did not block writing a report to a pipe nobody reads"
-    exit 1
+    fail "the run-time checks could not run: $bin did not block writing a report to a pipe nobody reads"
+    finish
 fi
 check "RELRO read-only at run time" relro_read_only $relro "$maps1"
 check "stack not executable at run time" \
@@ -113,4 +110,4 @@ check "stack not executable at run time" \
 check "loaded at a random address (two runs differ)" \
     bash -c '[ -n "$1" ] && [ -n "$2" ] && [ "$1" != "$2" ]' _ \
     "$(load_address "$maps1")" "$(load_address "$maps2")"
-exit $fail
+finish
