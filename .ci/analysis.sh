@@ -17,5 +17,5 @@ logged "cppcheck" cppcheck --enable=warning,style,performance,portability --std=
     --library=googletest --library=posix --error-exitcode=1 --inline-suppr \
     --suppress=missingIncludeSystem --quiet -DARGREPORT_PATH='"argreport"' \
     -DNOOP_PATH='"noop"' -DRELEASE_PATH='"r"' -DEXIT_PATH='"e"' -DCOPY_PATH='"c"' \
-    -DSTDIO_PATH='"s"' "$buffer" main.cpp tests/*.cpp bench/*.cpp
+    -DSTDIO_PATH='"s"' -DSTDIO_MUSL_PATH='"m"' "$buffer" main.cpp tests/*.cpp bench/*.cpp
 finish
