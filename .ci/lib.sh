@@ -5,6 +5,7 @@
 set -uo pipefail
 part=$(realpath -- "$0")
 cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
+root=$PWD
 failures=0
 ok() { echo "ok: $*"; }
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
@@ -40,6 +41,14 @@ logged() { # description, then a command that must succeed
         rm -f "$log"
         return 1
     fi
+}
+
+# The lines of a document's command block marked "run by SCRIPT: NAME",
+# SCRIPT being the part that calls this, to be run as typed. The document
+# is read where the part is (the tree at the top, or another tree it has
+# gone into).
+doc_block() { # document, name
+    python3 "$root/docs/transcripts.py" --block "$1" "$(realpath --relative-to="$root" "$part")" "$2"
 }
 
 # Builds a configure preset's tree, as its workflow would but for the tests.
