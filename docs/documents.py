@@ -71,8 +71,8 @@ class Block:
         return [' '.join(c.split()) for c in CODE.findall(self.text)]
 
     def prose(self):
-        """The text outside code."""
-        return CODE.sub(' ', self.text)
+        """The text outside code, each code span blanked out where it was."""
+        return CODE.sub(lambda m: ' ' * len(m[0]), self.text)
 
     def figures(self):
         return FIGURE.findall(self.prose())
