@@ -37,8 +37,8 @@ packages, tarballs, archives, checksums, signatures, SBOMs and provenance.
 
 checks each of them against the files under TREE/build, which a release of
 VERSION has written, and prints "ok: ..." or "FAILED: ..." for each (the
-status is 1 if any failed), but for the checksums and signatures that only
-packaging/release/release.sh writes, which it names as not compared: run on
+status is 1 if any failed), but for the checksums, signatures and provenance
+that only packaging/release/release.sh writes, which it names as not compared: run on
 a tree holding release.sh's build/publish, it compares them too.
 TARGETS is what `cmake -P cmake/musl.cmake` prints. In a name, VERSION and
 NAME stand for the release's name, PV for the packages' version
@@ -301,9 +301,10 @@ def names_check(tree, version, targets, docs):
         what = f'{where}: {name}' + (' (a snapshot\'s name for the release\'s)' if snapshot else '')
         if found:
             print(f'ok: {what} is written, as {found[0]}')
-        elif name.endswith(('.asc', '.SHA256SUMS')):
-            # Signed, or summing what is signed: packaging/release/release.sh
-            # alone writes them, for the publish part to compare.
+        elif name.endswith(('.asc', '.SHA256SUMS', '.intoto.jsonl')):
+            # Signed, or summing or attesting what is signed:
+            # packaging/release/release.sh alone writes them, for the publish
+            # part to compare.
             print(f'not compared here: {what}, which only packaging/release/release.sh writes')
         else:
             print(f'FAILED: {what}: the release writes no such file')

@@ -81,7 +81,8 @@ def buffer_size():
 def writes(args):
     """The sizes of the release's writes to standard output."""
     trace = os.path.join(TREE, 'build/figures.trace')
-    run(['strace', '-f', '-qq', '-e', 'trace=write', '-o', trace, release()] + args, stdin=subprocess.DEVNULL)
+    subprocess.run(['strace', '-f', '-qq', '-e', 'trace=write', '-o', trace, release()] + args,
+                   stdout=subprocess.DEVNULL)
     with open(trace) as f:
         return [int(m[1]) for m in re.finditer(r'write\(1, .*\) += (\d+)$', f.read(), re.M)]
 
@@ -148,8 +149,8 @@ def syscalls(n):
     execve to its exit."""
     trace = os.path.join(TREE, 'build/figures.trace')
     args = [f'{i:020d}' for i in range(1, n + 1)]
-    run(['strace', '-f', '-qq', '-o', trace, '--', 'bash', '-c', 'exec -a argreport "$0" "$@"', release()] + args,
-        stdout=subprocess.DEVNULL)
+    subprocess.run(['strace', '-f', '-qq', '-o', trace, '--', 'bash', '-c', 'exec -a argreport "$0" "$@"', release()]
+                   + args, stdout=subprocess.DEVNULL)
     with open(trace) as f:
         calls = [line.split(None, 1)[1].split('(')[0] for line in f if '+++' not in line]
     return calls[len(calls) - 1 - calls[::-1].index('execve'):]
@@ -188,20 +189,21 @@ RULES = [
      lambda m: same(m[1], re.search(r'cmake_minimum_required\(VERSION (\S+)\)', source('CMakeLists.txt'))[1],
                     'cmake_minimum_required')),
     (['docs/architectures.md'], r"gcc (\d+)'s link rules",
-     lambda m: same(m[1], run(['arm-linux-gnueabihf-gcc', '-dumpversion'], text=True).stdout.split('.')[0],
+     lambda m: same(m[1], run(['arm-linux-gnueabihf-gcc', '-dumpversion'], text=True).stdout.strip().split('.')[0],
                     "armhf's gcc")),
     (['docs/building.md'], r'user and group (\d+)',
      lambda m: None if f'--user {m[1]}:{m[1]}' in source('packaging/image/build-image.sh')
      else "packaging/image/build-image.sh's user"),
     (['docs/building.md'], r'sshd on (\d+\.\d+\.\d+\.\d+)',
      lambda m: None if f'ListenAddress {m[1]}' in source('docs/check_launchers.sh') else "check_launchers.sh's address"),
-    (['docs/releasing.md'], r'CycloneDX (\d+\.\d+)',
-     lambda m: None if f'"specVersion": "{m[1]}"' in source('packaging/release/sbom.py') else "sbom.py's specVersion"),
+    (['docs/releasing.md'], r'CycloneDX (\d+\.\d+)|validator for (\d+\.\d+)',
+     lambda m: None if f'"specVersion": "{m[1] or m[2]}"' in source('packaging/release/sbom.py')
+     else "sbom.py's specVersion"),
     (['docs/releasing.md'], r'N is (\d+) unless',
      lambda m: None if f'set(ARGREPORT_PACKAGE_REVISION {m[1]} CACHE' in source('packaging/packaging.cmake')
      else 'the default revision in packaging/packaging.cmake'),
     # The program's buffer, the system's limits.
-    (DOCS, r'(\d+) KiB (?:\(([\d,]+) bytes\)|buffer)|shorter than (\d+) KiB',
+    (DOCS, r'(?:shorter than )?(\d+) KiB (?:\(([\d,]+) bytes\)|buffer)|shorter than (\d+) KiB',
      lambda m: check_buffer(m[1] or m[3], m[2])),
     (DOCS, r'`PIPE_BUF` bytes \(([\d,]+) on Linux\)', lambda m: same(
         number(m[1]), int(run(['getconf', 'PIPE_BUF', '/'], text=True).stdout), 'PIPE_BUF')),
@@ -215,7 +217,7 @@ RULES = [
      lambda m: None if int(next(g for g in m.groups() if g)) in statuses() else
      f'the program exits with {sorted(statuses())}, as run'),
     (PAGES, r'`([^`]*)` gives (-?\d+)', lambda m: gives(m[1].strip('"'), m[2])),
-    (PAGES, r'`([^`]*)` and `([^`]*)` give (-?\d+)', lambda m: gives(m[1], m[3]) or gives(m[2], m[3])),
+    (['README.md'], r'`([^`]*)` and `([^`]*)` give (-?\d+)', lambda m: gives(m[1], m[3]) or gives(m[2], m[3])),
     (PAGES, r'`num` line shows (0)|the value shown is (0)',
      lambda m: next(filter(None, (gives(a, '0') for a in ('abc', '-', '+-5', '', '１２'))), None)),
     (PAGES, r'limits of a (\d+)-bit signed integer|range of a (\d+)-bit signed integer',
@@ -293,7 +295,7 @@ def main():
                     except Exception as error:  # a check that could not run fails
                         wrong = f'the check could not run: {error!r}'
                     if wrong:
-                        print(f'FAILED: {doc}:{block.line}: {figures}, where {wrong}: {m[0]!r}')
+                        print(f'FAILED: {doc}:{block.line}: {figures}, where {wrong.strip()}: {m[0]!r}')
                         failures += 1
                     else:
                         print(f'ok: {doc}:{block.line}: {figures}')
