@@ -14,6 +14,11 @@
 . "$(dirname "$0")/../.ci/lib.sh"
 docs=(README.md README.zh-CN.md argreport.1.in argreport.zh_CN.1.in)
 mapfile -t -O ${#docs[@]} docs < <(ls docs/*.md | grep -v '^docs/launchers')
+# The targets' names and build folders that docs/architectures.md's table
+# gives are cmake/musl.cmake's.
+check "docs/architectures.md's table gives each target's names and build folder as cmake/musl.cmake does" \
+    diff <(all_targets | awk '{ print $1, $4, $8 }') \
+    <(sed -n 's/^| \([a-z0-9]*\) | \([a-z0-9_]*\) | `\([^`]*\)` |.*/\1 \2 \3/p' docs/architectures.md)
 tree=$(tagged_tree) || { fail "a clone tagged v$version in build/tagged"; finish; }
 cd "$tree" || finish
 check "the clone tagged v$version names itself $version" test "$(cmake -P cmake/version.cmake)" = "$version"

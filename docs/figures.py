@@ -37,7 +37,8 @@ from documents import FIGURE, read  # noqa: E402
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TREE = None
 DOCS = ['README.md', 'argreport.1.in', 'docs/architectures.md', 'docs/build-type.md', 'docs/building.md',
-        'docs/hardening.md', 'docs/hardening-audit.md', 'docs/performance.md', 'docs/releasing.md']
+        'docs/hardening.md', 'docs/hardening-audit.md', 'docs/launchers.md', 'docs/performance.md',
+        'docs/releasing.md']
 PAGES = ('README.md', 'argreport.1.in')
 
 
@@ -166,6 +167,13 @@ def os_release():
         return dict(re.findall(r'^(\w+)="?([^"\n]*)"?$', f.read(), re.M))
 
 
+def debian_version(package):
+    """The upstream version of a Debian package, installed or to be."""
+    out = run(['dpkg-query', '-W', '-f', '${Version}', package], text=True).stdout or re.search(
+        r'^Version: (\S+)', run(['apt-cache', 'show', package], text=True).stdout, re.M)[1]
+    return re.sub(r'^\d+:|[-+~].*$', '', out).rsplit('.', 1)[0] if package == 'systemd' else re.sub(r'-[^-]*$', '', out)
+
+
 def words(n):
     return ['zero', 'one', 'two', 'three', 'four', 'five', 'six', 'seven', 'eight', 'nine', 'ten'][n]
 
@@ -194,8 +202,11 @@ RULES = [
     (['docs/building.md'], r'user and group (\d+)',
      lambda m: None if f'--user {m[1]}:{m[1]}' in source('packaging/image/build-image.sh')
      else "packaging/image/build-image.sh's user"),
-    (['docs/building.md'], r'sshd on (\d+\.\d+\.\d+\.\d+)',
+    (['docs/building.md', 'docs/launchers.md'], r'sshd (?:that the part starts )?on (\d+\.\d+\.\d+\.\d+)',
      lambda m: None if f'ListenAddress {m[1]}' in source('docs/check_launchers.sh') else "check_launchers.sh's address"),
+    (['docs/launchers.md'], r'dash (\d+\.\d+\.\d+) has', lambda m: same(m[1], debian_version('dash'), "dash's version")),
+    (['docs/launchers.md'], r'systemd (\d+), the version of Debian', lambda m: same(
+        m[1], debian_version('systemd'), "systemd's version")),
     (['docs/releasing.md'], r'CycloneDX (\d+\.\d+)|validator for (\d+\.\d+)',
      lambda m: None if f'"specVersion": "{m[1] or m[2]}"' in source('packaging/release/sbom.py')
      else "sbom.py's specVersion"),

@@ -240,7 +240,7 @@ def runner(script, name, where):
 def test(path):
     name, lines, roff, blocks = read(path)
     # Those that need podman go to a test of their own, which the caller
-    # runs holding the lock shared with the machine's other podman users.
+    # runs once it has built the image they name.
     plain = [f'Transcripts of {name}, run by docs/check_transcripts.sh.', '']
     podman = [f'Transcripts of {name} that need podman, run by docs/check_transcripts.sh.', '']
     taken = set()
