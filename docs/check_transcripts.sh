@@ -4,7 +4,7 @@
 # (docs/transcripts.py says how examples are found and marked; a
 # translation's examples, the same as its original's, run once). They run
 # with the release binary on PATH as argreport, each document's in a
-# directory, a HOME and a /tmp of its own, under cram (Debian:
+# directory, a HOME and a TMPDIR of its own, under cram (Debian:
 # python3-cram), tmux for those shown as a terminal shows them, and podman
 # for the container recipes. Those that need no podman also find the .deb's
 # binary installed as /usr/bin/argreport, as the documents that name it
@@ -44,8 +44,7 @@ if [ -n "$readme" ]; then
 fi
 packages=$(doc_block README.md packages) || fail "the README's command that makes the packages"
 logged "$packages" bash -e -c "$packages" || finish
-# Not under /tmp, which the examples get a fresh one of.
-work=$(mktemp -d -p "$root/build" transcripts.XXXXXX)
+work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/bin" "$work/tests"
 cp build/release/argreport "$work/bin/argreport"
@@ -149,15 +148,17 @@ run_test() { # a cram test: says whether it printed what the document shows
 }
 export -f run_test ok fail
 export work cram
-# Each document's examples without podman in a mount namespace of their
-# own, where the .deb's binary is in /usr/bin and /tmp is a fresh one.
-for t in "${tests[@]}"; do
-    [[ $t != *.podman.t ]] || continue
+# The examples without podman in a mount namespace of their own, where the
+# .deb's binary is in /usr/bin.
+plain=()
+for t in "${tests[@]}"; do [[ $t == *.podman.t ]] || plain+=("$t"); done
+if [ ${#plain[@]} -gt 0 ]; then
     unshare -m bash -c 'failures=0
-        mount -t overlay overlay -o "lowerdir=$work/deb/usr/bin:/usr/bin" /usr/bin &&
-            mount -t tmpfs tmpfs /tmp || { fail "the overlay of /usr/bin and a /tmp of its own"; exit 1; }
-        run_test "$1"' _ "$t" || failures=$((failures + 1))
-done
+        mount -t overlay overlay -o "lowerdir=$work/deb/usr/bin:/usr/bin" /usr/bin || { fail "the overlay of /usr/bin"; exit 1; }
+        for t; do run_test "$t" || failures=$((failures + 1)); done
+        exit "$failures"' _ "${plain[@]}"
+    failures=$((failures + $?))
+fi
 
 # The README's install commands, as typed, at the top of the tree, where
 # the packages were built: its install block and the second column of its
