@@ -3,8 +3,9 @@
 
     docs/figures.py TREE
 
-TREE is a release build: TREE/build/release/argreport, and the arm64 and
-ppc64el releases beside it (docs/check_figures.sh builds them). Prints
+TREE is a source tree with its release builds: TREE/build/release/argreport,
+and the arm64 and ppc64el releases beside it (docs/check_figures.sh builds
+them). Prints
 "ok: ..." or "FAILED: ..." for each rule below, and the status is 1 if any
 failed.
 
