@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The English and Chinese manuals, READMEs and launchers' guides are in
 # step, and the man pages as built pass man's and mandoc's lint, in the C,
-# C.UTF-8 and zh_CN.UTF-8 locales.
+# C.UTF-8 and zh_CN.UTF-8 locales. A translation of the README or the man
+# page gives, paragraph by paragraph, list item by list item and row by row,
+# the numbers and the code of its original, and the same examples
+# (docs/documents.py parity).
 . "$(dirname "$0")/lib.sh"
 
 # Each section of the English page, by its Chinese name.
@@ -20,33 +23,19 @@ in_step() { # what, then two commands' outputs that must be the same
 }
 in_step "the man pages have the same sections" \
     <(sed -n 's/^\.SH //p' argreport.1.in | tr -d '"' | in_chinese) <(sed -n 's/^\.SH //p' argreport.zh_CN.1.in | tr -d '"')
-in_step "the man pages have the same example command lines" \
-    <(grep '^\$ ' argreport.1.in) <(grep '^\$ ' argreport.zh_CN.1.in)
-in_step "the READMEs have the same code blocks" <(grep -E '^    ' README.md) <(grep -E '^    ' README.zh-CN.md)
-# A table cell's prose is the translator's, but not its code or its numbers;
-# and an example is marked alike in both.
-cells() { # README: each table cell's code spans and numbers, each example's marker
-    perl -ne '
-        if (/^\|/) {
-            $table++ unless $in; $in = 1; $row++;
-            next if /^\|[-:| ]+\|$/;
-            my @cells = split /\|/; shift @cells; pop @cells; my $n = 0;
-            for (@cells) {
-                $n++; my @kept = /`[^`]*`/g; s/`[^`]*`//g;
-                push @kept, /[0-9]+(?:[,.][0-9]+)*/g;
-                print "table $table, row $row, cell $n: @kept\n";
-            }
-        } else {
-            $in = 0; $row = 0;
-            print "marker: $_" if /^<!-- (transcript|file):/;
-        }' "$1"
-}
-in_step "the READMEs' tables have the same code and numbers, cell by cell, and their examples the same markers" \
-    <(cells README.md) <(cells README.zh-CN.md)
+for pair in "README.md README.zh-CN.md" "argreport.1.in argreport.zh_CN.1.in"; do
+    read -r original translation <<<"$pair"
+    if python3 docs/documents.py parity "$original" "$translation"; then
+        ok "$translation gives the numbers, the code and the examples of $original, block by block"
+    else
+        fail "$translation and $original differ in numbers, code or examples (above)"
+    fi
+done
 in_step "the launchers' guides have the same code blocks and markers" \
     <(grep -E '^    |^<!--' docs/launchers.md) <(grep -E '^    |^<!--' docs/launchers.zh-CN.md)
 
-logged "cmake --workflow --preset release" cmake --workflow --preset release || finish
+# Configuring the release tree writes both pages, with version and date.
+logged "cmake --preset release" cmake --preset release || finish
 for man in build/release/argreport.1 build/release/argreport.zh_CN.1; do
     locales=(C.UTF-8 zh_CN.UTF-8)
     [ "$man" = build/release/argreport.1 ] && locales+=(C) # the Chinese page is for UTF-8 terminals
@@ -57,4 +46,15 @@ for man in build/release/argreport.1 build/release/argreport.zh_CN.1; do
     lint=$(mandoc -T lint -W warning "$man" 2>&1)
     if [ -z "$lint" ]; then ok "mandoc -T lint $man"; else echo "$lint"; fail "mandoc -T lint $man"; fi
 done
+# What the READMEs and the Chinese page say of it under LC_ALL=C: man drops
+# the Chinese characters, so that its NAME line reads "argreport -", and
+# troff warns once for each distinct character it cannot show, full-width
+# punctuation among them.
+page=$(LC_ALL=C MANWIDTH=80 man -l build/release/argreport.zh_CN.1 2>build/zh_CN.warnings)
+warned=$(grep -o "special character 'u[0-9A-F]*'" build/zh_CN.warnings)
+check "under LC_ALL=C the Chinese page's NAME line reads \"argreport -\"" \
+    test "$(grep -m1 '^ ' <<<"$page")" = "       argreport -"
+check "under LC_ALL=C troff warns once for each of the $(wc -l <<<"$warned") characters it cannot show, ，(uFF0C) among them" \
+    bash -c '[ -n "$1" ] && [ "$(sort <<<"$1" | uniq -d)" = "" ] && grep -q uFF0C <<<"$1"' _ "$warned"
+rm -f build/zh_CN.warnings
 finish

@@ -5,6 +5,7 @@
 set -uo pipefail
 part=$(realpath -- "$0")
 cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
+root=$PWD
 . .ci/report.sh
 version=$(sed -n 's/^project(argreport VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 # What the artefacts are named: the version on its tag, a snapshot elsewhere;
@@ -14,6 +15,14 @@ image_version=${release//+/_}
 # The upstream packages' version, which also names every artefact a rebuild
 # changes: revision 1, as packaging/packaging.cmake writes a revision.
 package_version=$release-$(sed -n 's/^set(ARGREPORT_PACKAGE_RELEASE "\(.*\)${ARGREPORT_PACKAGE_REVISION}")$/\1/p' packaging/packaging.cmake)1
+
+# The lines of a document's command block marked "run by SCRIPT: NAME",
+# SCRIPT being the part that calls this, to be run as typed. The document
+# is read where the part is (the tree at the top, or another tree it has
+# gone into).
+doc_block() { # document, name
+    python3 "$root/docs/transcripts.py" --block "$1" "$(realpath --relative-to="$root" "$part")" "$2"
+}
 
 # Builds a configure preset's tree, as its workflow would but for the tests.
 built() { # preset

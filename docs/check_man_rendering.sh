@@ -7,7 +7,15 @@
 #   word at all: its only Latin words are names);
 # - no prose line is wider than the terminal, and no example line is wider
 #   than the same example in the English page;
-# - groff fills the Chinese prose lines about as fully as the English ones.
+# - groff fills the Chinese prose lines about as fully as the English ones;
+# - nothing a reader may copy holds a no-break space (U+00A0), which mandoc
+#   writes for \~ and which a shell does not take for a blank: no bold text
+#   (commands, names, values), no example line;
+# - mandoc, which breaks lines only at spaces, cuts no number of the Chinese
+#   page from the words around it (a continued line begins with no number,
+#   and a line that ends in one is not continued by Chinese text), leaves no
+#   word alone on a line within a paragraph, and, at width 60, for which the
+#   page's lines are written, shows no space after full-width punctuation.
 # Needs groff, man-db, mandoc, perl and the zh_CN.UTF-8 locale (.ci/setup.sh
 # makes it).
 . "$(dirname "$0")/../.ci/lib.sh"
@@ -45,7 +53,7 @@ perl -ne '
     }
     push @bold, $1 while /\\fB(.*?)\\f[RP]/g;
     for (@bold) {
-        s/\\-/-/g; s/\\e/\\/g; s/\\~/ /g; s/\\&//g; s/\\\(\w\w//g;
+        s/\\-/-/g; s/\\e/\\/g; s/\\~/ /g; s/\\\*\(Sp/ /g; s/\\&//g; s/\\\(\w\w//g;
         print "$_\n" for grep { /[A-Za-z]/ } split;
     }' "$en" "$zh" | sort -u >"$work/names"
 if [ ! -s "$work/examples" ] || [ ! -s "$work/names" ]; then fail "no examples or names found in the pages"; fi
@@ -55,14 +63,18 @@ if [ ! -s "$work/examples" ] || [ ! -s "$work/names" ]; then fail "no examples o
 # paragraph's next line follows: how fully the formatter fills them),
 # "example COLS TEXT" for each example line, and one "bad: ..." line for each
 # fault.
-measure() { # width, examples file, names file, strict (1: no hyphenated word at all)
+measure() { # width, examples file, names file, strict (1: the Chinese page), formatter
     perl -CS -Mutf8 -e '
-        my ($width, $examples, $names, $strict) = @ARGV;
+        my ($width, $examples, $names, $strict, $formatter) = @ARGV;
+        my $chinese_mandoc = $strict && $formatter eq "mandoc";
         sub slurp { open my $f, "<:utf8", $_[0] or die; my @l = <$f>; chomp @l; return @l }
         my %example = map { $_ => 1 } slurp($examples);
         my %name = map { s{^[^\w/.-]+|[^\w/.-]+$}{}gr => 1 } slurp($names);
         sub cols { my $s = shift; my $w = 0; $w += /\p{EA=W}|\p{EA=F}/ ? 2 : 1 for split //, $s; $w }
-        my @lines = map { s/.\x08//gr } <STDIN>;
+        my @raw = <STDIN>;
+        # Bold is overstruck: the same character twice, a backspace between.
+        print "bad: a no-break space in bold text: " . s/.\x08//gr for grep { /\x{a0}\x08\x{a0}/ } @raw;
+        my @lines = map { s/.\x08//gr } @raw;
         chomp @lines;
         # The header and the footer are the first and last lines that hold text.
         my @text = grep { $lines[$_] =~ /\S/ } 0 .. $#lines;
@@ -74,6 +86,7 @@ measure() { # width, examples file, names file, strict (1: no hyphenated word at
             (my $body = $line) =~ s/^\s+|\s+$//g;
             my $cols = cols($line =~ s/\s+$//r);
             print "bad: begins with closing punctuation: $line\n" if $body =~ /^[。，、；：！？）」』]/;
+            print "bad: a no-break space in an example: $line\n" if $example{$body =~ tr/\x{a0}/ /r} && $body =~ /\x{a0}/;
             if ($example{$body}) {
                 print "example $cols $body\n";
                 next;
@@ -88,6 +101,18 @@ measure() { # width, examples file, names file, strict (1: no hyphenated word at
                 $sum += $cols;
             }
             print "bad: $cols columns wide: $line\n" if $cols > $width;
+            if ($chinese_mandoc) {
+                my $indent = ($line =~ /^(\s*)/)[0];
+                my $continues = $next =~ /\S/ && !$example{$next_body} && ($next =~ /^(\s*)/)[0] eq $indent;
+                my $previous = $i > 0 ? $lines[$i - 1] : "";
+                my $continued = $previous =~ /\S/ && ($previous =~ /^(\s*)/)[0] eq $indent && !$frame{$i - 1};
+                print "bad: a number cut from the text before it: $line\n"
+                    if $continued && $body =~ /^-?\d[\d,.]*(?!\w)/ && $previous !~ /[，。、；：！？）」』]\s*$/;
+                print "bad: a number cut from the text after it: $line\n"
+                    if $continues && $body =~ /(^|\s)-?\d[\d,.]*$/ && $next_body =~ /^[^\x00-\x7f]/;
+                print "bad: a word alone on a line: $line\n" if $continues && $body !~ /\s/ && $body =~ /^[\x00-\x7f]+$/;
+                print "bad: a space after full-width punctuation: $line\n" if $width == 60 && $body =~ /[，。、；：！？）」』] +\S/;
+            }
             # A word broken across two lines with a hyphen: groff marks its
             # own hyphenation with U+2010; either may break after a "-".
             if ($line =~ /([\x21-\x7e]*[A-Za-z])([\x{2010}-])$/ && $i < $#lines) {
@@ -119,7 +144,7 @@ for width in 60 80 100; do
             fi
             strict=0
             [ "$page" = zh ] && strict=1
-            measure "$width" "$work/examples" "$work/names" "$strict" <"$work/out" >"$work/$page.$formatter.$width"
+            measure "$width" "$work/examples" "$work/names" "$strict" "$formatter" <"$work/out" >"$work/$page.$formatter.$width"
         done
         where="$formatter, width $width"
         read -r _ en_lines en_avg < <(grep '^prose ' "$work/en.$formatter.$width")
@@ -132,7 +157,7 @@ for width in 60 80 100; do
         for page in en zh; do
             bad=$(grep '^bad: ' "$work/$page.$formatter.$width")
             if [ -z "$bad" ]; then
-                ok "$where, $page page: no line begins with closing punctuation, no hyphenated name, no prose line over $width columns"
+                ok "$where, $page page: laid out as it must be (the list at the top of this script)"
             else
                 echo "$bad"
                 fail "$where, $page page: $(wc -l <<<"$bad") faulty line(s)"

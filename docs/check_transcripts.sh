@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # CI part: every example that the READMEs, the man pages and docs/ show as a
 # command with its output is run, and its output compared byte for byte
-# (docs/transcripts.py says how examples are found and marked). They run
+# (docs/transcripts.py says how examples are found and marked; a
+# translation's examples, the same as its original's, run once). They run
 # with the release binary on PATH as argreport, each document's in a
-# directory and a HOME of its own, under cram (Debian: python3-cram), tmux
-# for those shown as a terminal shows them, and podman for the container
-# recipes. Those that need no podman also find the .deb's binary installed as
-# /usr/bin/argreport, as the documents that name it assume: an overlay over
-# /usr/bin that only their mount namespace sees. The READMEs' install
-# commands run as typed too. Nothing shown is rewritten: the one difference
-# allowed, a snapshot's name in output, is transcripts.py's --built-as.
-# docs/check_transcripts_tagged.sh runs all this on the release, a clone
-# tagged vVERSION.
+# directory, a HOME and a TMPDIR of its own, under cram (Debian:
+# python3-cram), tmux for those shown as a terminal shows them, and podman
+# for the container recipes. Those that need no podman also find the .deb's
+# binary installed as /usr/bin/argreport, as the documents that name it
+# assume: an overlay over /usr/bin that only their mount namespace sees.
+# The README's commands that build, install and package, which it shows
+# without their output, run as typed too, at the top of the tree, and so do
+# the install commands of its table of packages. Nothing shown is
+# rewritten: the one difference allowed, a snapshot's name in output, is
+# transcripts.py's --built-as.
 #   docs/check_transcripts.sh [DOCUMENT...]    (all of them by default, but
 #                                               the launchers' guide)
 . "$(dirname "$0")/../.ci/lib.sh"
@@ -23,7 +25,25 @@ docs=("$@")
 cram=$(command -v cram3 || command -v cram) || { fail "cram is not installed (apt-get install python3-cram)"; finish; }
 command -v tmux >/dev/null || { fail "tmux is not installed"; finish; }
 
-logged "cmake --workflow --preset package" cmake --workflow --preset package || finish
+# The README's first commands, as typed, at the top of the tree: the quick
+# start, whose report names the binary as typed; the install, in a mount
+# namespace of its own (install_run, below); the packages, which the rest
+# takes its binaries from.
+readme=
+for doc in "${docs[@]}"; do
+    case $doc in README.md | README.zh-CN.md) readme=${readme:-$doc} ;; esac
+done
+if [ -n "$readme" ]; then
+    quick=$(doc_block "$readme" "quick start") || fail "$readme's quick start"
+    if out=$(bash -e -c "$quick" 2>&1) && [ "$(tail -n 5 <<<"$out")" = "$(road_report build/release/argreport)" ]; then
+        ok "$readme's quick start, as typed, reports build/release/argreport 42 x"
+    else
+        tail -n 40 <<<"$out"
+        fail "$readme's quick start, as typed: $quick"
+    fi
+fi
+packages=$(doc_block README.md packages) || fail "the README's command that makes the packages"
+logged "$packages" bash -e -c "$packages" || finish
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/bin" "$work/tests"
@@ -89,16 +109,16 @@ for t in "${tests[@]}"; do
     printf '%s' "$prologue" | cat - "$t" >"$t.new" && mv "$t.new" "$t"
 done
 
-# Container transcripts: the image of the release and an image "demo" whose
-# entry point is /bin/app --serve, with .ci/lib.sh's work-arounds for this
-# sandbox. The parts that use podman run one after another.
+# Container transcripts: the image of the release, built as
+# docs/building.md builds it, with .ci/lib.sh's work-arounds for this
+# sandbox; the README builds its image "demo" itself. The parts that use
+# podman run one after another.
 podman_setup() {
+    local image
     # A pod of the recipe's name is one that a killed run left.
     podman pod rm -f argreport-demo >/dev/null 2>&1
-    cmake --build build/release --target image >/dev/null || return 1
-    mkdir -p "$work/demo"
-    printf 'FROM scratch\nENTRYPOINT ["/bin/app", "--serve"]\n' >"$work/demo/Containerfile"
-    podman build -q -t demo "$work/demo" >/dev/null || return 1
+    image=$(doc_block docs/building.md image) || return 1
+    logged "docs/building.md's commands that build the image" bash -e -c "$image" || return 1
     podman_conf "$work/containers.conf"
     # Nor has it a syslog, of which the pod network's DNS server complains on
     # standard error. The pod needs no names: its network, which kube play
@@ -112,42 +132,42 @@ podman_cleanup() {
     podman network rm -f podman-default-kube-network >/dev/null 2>&1
     true
 }
-run_tests() { # the cram tests to run
-    local t doc
-    for t in "$@"; do
-        doc=$(sed -n 's/^Transcripts of \([^ ,]*\).*/\1/p' "$t")
-        [[ $t == *.podman.t ]] && doc+=" (with podman)"
-        if ARGREPORT_BIN=$work/bin ARGREPORT_HELPERS=$work/helpers.sh ARGREPORT_SOURCE=$PWD PATH=$work/bin:$PATH \
-           CONTAINERS_CONF=$work/containers.conf \
-           "$cram" --shell=bash --indent=2 "$t" >"$t.out" 2>&1; then
-            ok "the transcripts of $doc: $(grep -cE '^[^ ]+:[0-9]+( \(.*\))?$' "$t") run, their output as shown"
-        else
-            sed "s|$work/tests/||" "$t.out"
-            fail "the transcripts of $doc print something else than shown (the diff above: - shown, + printed)"
-        fi
-        # The pod recipe's pod, for the next document's.
-        [[ $t != *.podman.t ]] || podman pod rm -f argreport-demo >/dev/null 2>&1
-    done
+run_test() { # a cram test: says whether it printed what the document shows
+    local t=$1 doc
+    doc=$(sed -n 's/^Transcripts of \([^ ,]*\).*/\1/p' "$t")
+    [[ $t == *.podman.t ]] && doc+=" (with podman)"
+    if ARGREPORT_BIN=$work/bin ARGREPORT_HELPERS=$work/helpers.sh ARGREPORT_SOURCE=$PWD PATH=$work/bin:$PATH \
+       CONTAINERS_CONF=$work/containers.conf \
+       "$cram" --shell=bash --indent=2 "$t" >"$t.out" 2>&1; then
+        ok "the transcripts of $doc: $(grep -cE '^[^ ]+:[0-9]+( \(.*\))?$' "$t") run, their output as shown"
+    else
+        sed "s|$work/tests/||" "$t.out"
+        fail "the transcripts of $doc print something else than shown (the diff above: - shown, + printed)"
+        return 1
+    fi
 }
-plain=() podman=()
-for t in "${tests[@]}"; do
-    if [[ $t == *.podman.t ]]; then podman+=("$t"); else plain+=("$t"); fi
-done
-export -f run_tests ok fail
-export work cram version image_version
+export -f run_test ok fail
+export work cram
+# The examples without podman in a mount namespace of their own, where the
+# .deb's binary is in /usr/bin.
+plain=()
+for t in "${tests[@]}"; do [[ $t == *.podman.t ]] || plain+=("$t"); done
 if [ ${#plain[@]} -gt 0 ]; then
     unshare -m bash -c 'failures=0
         mount -t overlay overlay -o "lowerdir=$work/deb/usr/bin:/usr/bin" /usr/bin || { fail "the overlay of /usr/bin"; exit 1; }
-        run_tests "$@"; exit "$failures"' _ "${plain[@]}"
+        for t; do run_test "$t" || failures=$((failures + 1)); done
+        exit "$failures"' _ "${plain[@]}"
     failures=$((failures + $?))
 fi
-# The READMEs' install commands, the second column of their table of
-# packages, as typed, at the top of the tree, where the packages were built.
-# Each runs in a mount namespace of its own, over overlays of /usr, /var and
-# /etc that vanish with it, where no argreport was installed before, and with
-# a HOME of its own (Debian's rpm keeps its database there), and must install
-# this build's argreport on root's PATH.
-install_run() { # command, scratch directory: prints the installed program's report and note
+
+# The README's install commands, as typed, at the top of the tree, where
+# the packages were built: its install block and the second column of its
+# table of packages. Each runs in a mount namespace of its own, over
+# overlays of /usr, /var and /etc that vanish with it, where no argreport
+# was installed before, and with a HOME of its own (Debian's rpm keeps its
+# database there), and must install this build's argreport on root's PATH,
+# with both man pages where man finds them.
+install_run() { # command, scratch directory: prints the installed program's report, note and pages
     unshare -m bash -c 'for d in usr var etc; do
             mkdir -p "$2/$d" "$2/$d.work" &&
                 mount -t overlay overlay -o "lowerdir=/$d,upperdir=$2/$d,workdir=$2/$d.work" "/$d" || exit
@@ -155,35 +175,38 @@ install_run() { # command, scratch directory: prints the installed program's rep
         mkdir "$2/home"
         export HOME=$2/home PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
         ! found=$(command -v argreport) || { echo "already installed: $found"; exit 1; }
-        bash -c "$1" >"$2/log" 2>&1 || { echo "status $?:"; cat "$2/log"; exit 1; }
-        argreport 42 x && readelf -nW "$(command -v argreport)"' _ "$@"
+        bash -e -c "$1" >"$2/log" 2>&1 || { echo "status $?:"; cat "$2/log"; exit 1; }
+        argreport 42 x && echo && readelf -nW "$(command -v argreport)" && man -w argreport && man -L zh_CN -w argreport' _ "$@"
 }
-for readme in README.md README.zh-CN.md; do
-    [[ " ${docs[*]} " == *" $readme "* ]] || continue
-    mapfile -t installs < <(sed -nE 's/^\| `[^`]+` \| `((dpkg|rpm|tar) [^`]+)` \|$/\1/p' "$readme")
-    [ ${#installs[@]} = 3 ] || fail "$readme: ${#installs[@]} install commands of dpkg, rpm and tar found in its table, not 3"
+if [ -n "$readme" ]; then
+    installs=("$(doc_block "$readme" install)") || fail "$readme's install block"
+    mapfile -t -O 1 installs < <(sed -nE 's/^\| `[^`]+` \| `((dpkg|rpm|tar) [^`]+)` \|$/\1/p' "$readme")
+    [ ${#installs[@]} = 4 ] || fail "$readme: $((${#installs[@]} - 1)) install commands of dpkg, rpm and tar found in its table, not 3"
     for i in "${!installs[@]}"; do
-        if out=$(install_run "${installs[$i]}" "$work/install.$readme.$i" 2>&1) &&
+        if out=$(install_run "${installs[$i]}" "$work/install.$i" 2>&1) &&
            [ "$(head -n 5 <<<"$out")" = "$(road_report argreport)" ] &&
-           grep -qF "{\"type\":\"upstream\",\"name\":\"argreport\",\"version\":\"$release\"," <<<"$out"; then
-            ok "$readme: ${installs[$i]} installs $release, which runs"
+           grep -qF "{\"type\":\"upstream\",\"name\":\"argreport\",\"version\":\"$release\"," <<<"$out" &&
+           grep -qx '.*/man1/argreport\.1\.gz' <<<"$out" && grep -qx '.*/zh_CN/man1/argreport\.1\.gz' <<<"$out"; then
+            ok "$readme: ${installs[$i]//$'\n'/; } installs $release, which runs, and its man pages"
         else
             echo "$out"
-            fail "$readme: ${installs[$i]} did not install $release, or it did not run"
+            fail "$readme: ${installs[$i]//$'\n'/; } did not install $release and its man pages, or it did not run"
         fi
     done
-done
+fi
 
-with_podman() {
+podman=()
+for t in "${tests[@]}"; do [[ $t != *.podman.t ]] || podman+=("$t"); done
+if [ ${#podman[@]} -gt 0 ]; then
     if podman_setup; then
-        run_tests "$@"
+        for t in "${podman[@]}"; do
+            run_test "$t" || failures=$((failures + 1))
+            # The pod recipe's pod, for the next document's.
+            podman pod rm -f argreport-demo >/dev/null 2>&1
+        done
     else
-        fail "the images for the container transcripts"
+        fail "the image for the container transcripts"
     fi
     podman_cleanup
-    return "$failures"
-}
-if [ ${#podman[@]} -gt 0 ]; then
-    with_podman "${podman[@]}" || : # its failures are counted already
 fi
 finish

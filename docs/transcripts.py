@@ -2,6 +2,7 @@
 """Turns the examples of the documents into cram tests.
 
     docs/transcripts.py [--built-as VERSION=NAME] OUTDIR DOCUMENT...
+    docs/transcripts.py --block DOCUMENT RUNNER NAME
 
 An example shown as a command with its output ("$ " lines with the output
 under them) is a transcript. In Markdown it is an indented code block; in a
@@ -27,11 +28,30 @@ a roff comment among the requests before .EX in a man page:
                                other shown lines must be on the screen
   status N                     the last command exits with status N
   needs podman                 the commands use podman (the caller builds the
-                               images and holds the lock shared with other
-                               podman users); implied when a command names it
+                               images it names); implied when a command names
+                               it
 
-A Markdown block marked <!-- file: NAME --> is written to NAME in the
-directory where the transcripts run, as a reader told to save it would.
+A block marked <!-- file: NAME --> (in a man page, .\\" file: NAME) is
+written to NAME, a path under the directory where the transcripts run, as a
+reader told to save it would.
+
+Every other block is a command too, to be typed as shown, and must say who
+runs it, or why nobody can:
+
+    <!-- run by SCRIPT: NAME -->       SCRIPT, another check, runs it as
+                                       typed: it takes the block, by NAME,
+                                       from --block (.ci/lib.sh's doc_block)
+    <!-- not run: REASON -->           it cannot run in CI, for the REASON
+                                       given: a key only its owner holds, say
+
+A block with no prompt and no such mark is an error; so is a SCRIPT that
+does not exist or never names NAME. --block prints the lines of the block
+that RUNNER runs under NAME in DOCUMENT.
+
+A translation (README.zh-CN.md of README.md, argreport.zh_CN.1.in of
+argreport.1.in) shows the same examples as its original, which the docs
+part of CI checks. Given both, the translation's examples are not run a
+second time when they are the same, block for block, as the original's.
 
 The documents show a release: a build between releases names itself a
 snapshot (docs/releasing.md), and says so in what it prints, in the package
@@ -50,8 +70,8 @@ import re
 import subprocess
 import sys
 
-MARKER = re.compile(r'^\s*<!--\s*(transcript|file):\s*(.*?)\s*-->\s*$')
-ROFF_MARKER = re.compile(r'^\.\\"\s*(transcript|file):\s*(.*?)\s*$')
+MARKER = re.compile(r'^\s*<!--\s*(transcript|file|run by \S+|not run):\s*(.*?)\s*-->\s*$')
+ROFF_MARKER = re.compile(r'^\.\\"\s*(transcript|file|run by \S+|not run):\s*(.*?)\s*$')
 ROFF_ESCAPES = {'-': '-', 'e': '\\', '&': '', '~': ' ', ' ': ' ', '\\': '\\',
                 '(aq': "'", '(dq': '"', '(ga': '`', '(ti': '~', '(ha': '^'}
 
@@ -77,45 +97,52 @@ def unroff(line, where):
     return ''.join(out)
 
 
+def kind_of(marker, block, where):
+    """A block's marker kind and text: what it says, or a transcript's."""
+    if marker:
+        return marker.group(1), marker.group(2)
+    if block[0].startswith('$ '):
+        return 'transcript', ''
+    raise Fault(f'{where}: a command block that no check runs and no mark explains: {block[0]!r}')
+
+
 def markdown_blocks(lines, name):
-    """(line number, marker kind, marker text, block lines) for each block."""
+    """(line number, marker kind, marker text, block lines) for each block:
+    each indented code block, after a blank line or a marker."""
     i = 0
     while i < len(lines):
-        m = re.match(r'^( {4,})\$ ', lines[i])
         marker = MARKER.match(lines[i - 1]) if i > 0 else None
-        if m or (marker and marker.group(1) == 'file' and lines[i].startswith('    ')):
-            indent = m.group(1) if m else re.match(r'^ *', lines[i]).group(0)
+        if re.match(r'^ {4,}\S', lines[i]) and (i == 0 or not lines[i - 1].strip() or marker):
+            indent = re.match(r'^ *', lines[i]).group(0)
             start, block = i, []
             while i < len(lines) and lines[i].strip() and lines[i].startswith(indent):
                 block.append(lines[i][len(indent):])
                 i += 1
-            kind, text = (marker.group(1), marker.group(2)) if marker else ('transcript', '')
+            kind, text = kind_of(marker, block, f'{name}:{start + 1}')
             yield start + 1, kind, text, block
         else:
             i += 1
 
 
 def roff_blocks(lines, name):
+    """The same, for each .EX/.EE block: the marker is a comment among the
+    requests before it."""
     i = 0
     while i < len(lines):
         if lines[i].strip() == '.EX':
-            start, block = i, []
-            kind, text = 'transcript', ''
+            start, block, marker = i, [], None
             j = i - 1
             while j >= 0 and (lines[j].startswith('.') and not lines[j].startswith('.EE')):
                 marker = ROFF_MARKER.match(lines[j])
-                if marker:
-                    kind, text = marker.group(1), marker.group(2)
-                    break
-                if not lines[j].startswith(('.RS', '.PP', '.IP', '.\\"')):
+                if marker or not lines[j].startswith(('.RS', '.PP', '.IP', '.\\"')):
                     break
                 j -= 1
             i += 1
             while i < len(lines) and lines[i].strip() != '.EE':
-                block.append(lines[i])
+                block.append(unroff(lines[i], f'{name}:{i + 1}'))
                 i += 1
-            if block and block[0].startswith('$ '):
-                yield start + 2, kind, text, [unroff(l, f'{name}:{start + 2 + n}') for n, l in enumerate(block)]
+            if block:
+                yield start + 2, *kind_of(marker, block, f'{name}:{start + 2}'), block
         i += 1
 
 
@@ -187,14 +214,33 @@ def heredoc(cmd):
     return [f"<<'{end}'"] + cmd + [end]
 
 
-def test(path):
+def read(path):
+    """The document's name, lines, whether it is roff, and its blocks."""
     name = os.path.relpath(path)
     with open(path, encoding='utf-8') as f:
         lines = f.read().split('\n')
-    roff = path.endswith('.in') or re.search(r'\.[1-9]$', path)
-    blocks = list((roff_blocks if roff else markdown_blocks)(lines, name))
+    roff = bool(path.endswith('.in') or re.search(r'\.[1-9]$', path))
+    return name, lines, roff, list((roff_blocks if roff else markdown_blocks)(lines, name))
+
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def runner(script, name, where):
+    """A block that another check runs: the check must exist and take it by name."""
+    try:
+        with open(os.path.join(ROOT, script), encoding='utf-8') as f:
+            text = f.read()
+    except OSError:
+        raise Fault(f'{where}: {script}, said to run the block, does not exist')
+    if not re.search(r'doc_block\b.*' + re.escape(name), text):
+        raise Fault(f'{where}: {script} takes no block named {name!r} (doc_block ... {name!r})')
+
+
+def test(path):
+    name, lines, roff, blocks = read(path)
     # Those that need podman go to a test of their own, which the caller
-    # runs holding the lock shared with the machine's other podman users.
+    # runs once it has built the image they name.
     plain = [f'Transcripts of {name}, run by docs/check_transcripts.sh.', '']
     podman = [f'Transcripts of {name} that need podman, run by docs/check_transcripts.sh.', '']
     taken = set()
@@ -202,9 +248,17 @@ def test(path):
     for number, kind, text, block in blocks:
         where = f'{name}:{number}'
         if kind == 'file':
+            made = f'mkdir -p {quoted(os.path.dirname(text))} && ' if os.path.dirname(text) else ''
             for t in plain, podman:
-                t += [f'{where}: the file {text}', f"  $ cat > {quoted(text)} <<'END_OF_FILE'"]
+                t += [f'{where}: the file {text}', f"  $ {made}cat > {quoted(text)} <<'END_OF_FILE'"]
                 t += ['  > ' + l for l in block] + ['  > END_OF_FILE', '']
+            continue
+        if kind == 'not run':
+            if not text:
+                raise Fault(f'{where}: a block marked "not run" must say why')
+            continue
+        if kind.startswith('run by '):
+            runner(kind[len('run by '):], text, where)
             continue
         marks = clauses(text, where)
         # A command that names podman needs it, marked or not.
@@ -248,23 +302,44 @@ def test(path):
             command = unroff(m.group(1), f'{name}:{number}') if roff else m.group(1)
             if command not in taken:
                 raise Fault(f'{name}:{number}: a command shown with "$ " that is in no transcript: {line.strip()!r}')
-    return plain, podman, count
+    return plain, podman, count, [block[1:] for block in blocks]
+
+
+def block(path, script, name):
+    """The lines of the block that script runs under name, for --block."""
+    found = [lines for _, kind, text, lines in read(path)[3] if kind == f'run by {script}' and text == name]
+    if len(found) != 1:
+        raise Fault(f'{path}: {len(found)} blocks marked "run by {script}: {name}", not one')
+    return found[0]
 
 
 def main():
     global BUILT_AS
     args = sys.argv[1:]
+    if args and args[0] == '--block':
+        try:
+            print('\n'.join(block(*args[1:4])))
+        except (Fault, OSError) as fault:
+            print(f'{sys.argv[0]}: {fault}', file=sys.stderr)
+            return 1
+        return 0
     if args and args[0] == '--built-as':
         BUILT_AS = args[1].split('=', 1)
         args = args[2:]
     outdir, docs = args[0], args[1:]
     status = 0
+    done = {}
     for path in docs:
         try:
-            plain, podman, count = test(path)
+            plain, podman, count, blocks = test(path)
         except Fault as fault:
             print(f'FAILED: {fault}')
             status = 1
+            continue
+        done[path] = blocks
+        original = re.sub(r'\.zh[-_]CN(?=\.)', '', path)
+        if original != path and done.get(original) == blocks:
+            print(f'{path}: the same examples as {original}, which run there')
             continue
         base = re.sub(r'[^A-Za-z0-9.-]+', '_', os.path.relpath(path)).lstrip('._')
         for t, suffix, n in (plain, '.t', count['plain']), (podman, '.podman.t', count['podman']):

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The container image: the same built twice, its user, labels and files,
-# the README's pod; then the images of every architecture and their
-# manifest list, the same built twice, the arm64 one run under qemu.
+# The container image: the same built twice, its user, labels and files;
+# then the images of every architecture and their manifest list, the same
+# built twice, the arm64 one run under qemu. The README's recipes that run
+# the image, its pod's among them, are docs/check_transcripts.sh's.
 . "$(dirname "$0")/../../.ci/lib.sh"
 own_network "$@"
 scratch
@@ -39,27 +40,8 @@ check "the image's copyright file is the build's" cmp "$work/image-copyright" bu
 has_note "$work/image-argreport"
 check "podman run $image 42 x" test "$(podman run --rm "${podman_run_opts[@]}" "$image" 42 x)" = "$(road_report /argreport)"
 
-# The README's orchestrator recipe, as written there, and the name it runs.
+# The name the README's recipes run it by.
 check "the image is also argreport:latest" test "$(podman image inspect --format '{{.Id}}' argreport:latest)" = "$id2"
-awk '/^    apiVersion: v1$/, /^$/' README.md | sed "s/^    //" >"$work/pod.yaml"
-expected_log=$(awk 'f && (/^    \$/ || /^$/) { exit } f { sub(/^    /, ""); print } /^    \$ podman logs argreport-demo-app$/ { f = 1 }' README.md)
-podman_conf "$work/containers.conf"
-if (cd "$work" && CONTAINERS_CONF=$work/containers.conf podman kube play pod.yaml >/dev/null); then
-    for _ in $(seq 50); do
-        [ "$(podman inspect --format '{{.State.Status}}' argreport-demo-app)" = exited ] && break
-        sleep 0.2
-    done
-    log=$(podman logs argreport-demo-app)
-    (cd "$work" && podman kube down pod.yaml >/dev/null)
-    if [ -n "$expected_log" ] && [ "$log" = "$expected_log" ]; then
-        ok "podman kube play of the README's pod reports what the README shows"
-    else
-        echo "$log"
-        fail "podman kube play of the README's pod: its report is not the README's"
-    fi
-else
-    fail "podman kube play of the README's pod"
-fi
 untag
 
 # Every architecture's image, and their list.

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# CI part: the documents give a release's names, and each of them is a file
+# that the release writes, compared whole (docs/documents.py names-check
+# says how a name is read). The release is the commit checked out, in the
+# clone of it tagged vVERSION that .ci/lib.sh's tagged_tree keeps in
+# build/tagged (uncommitted changes are not in it), where the documents'
+# own commands build it as typed: the packages, arm64's as
+# docs/architectures.md builds them, and the source release; then the image
+# archive, as packaging/image/build-images.sh writes it, and the SBOM of
+# amd64, which packaging/release/release.sh would write from them, read by
+# docs/releasing.md's command. The provenance, the checksums and the
+# signatures that release.sh itself writes are named as not compared here.
+#   docs/check_release_names.sh
+. "$(dirname "$0")/../.ci/lib.sh"
+docs=(README.md README.zh-CN.md argreport.1.in argreport.zh_CN.1.in)
+mapfile -t -O ${#docs[@]} docs < <(ls docs/*.md | grep -v '^docs/launchers')
+# The targets' names and build folders that docs/architectures.md's table
+# gives are cmake/musl.cmake's.
+check "docs/architectures.md's table gives each target's names and build folder as cmake/musl.cmake does" \
+    diff <(all_targets | awk '{ print $1, $4, $8 }') \
+    <(sed -n 's/^| \([a-z0-9]*\) | \([a-z0-9_]*\) | `\([^`]*\)` |.*/\1 \2 \3/p' docs/architectures.md)
+tree=$(tagged_tree) || { fail "a clone tagged v$version in build/tagged"; finish; }
+cd "$tree" || finish
+check "the clone tagged v$version names itself $version" test "$(cmake -P cmake/version.cmake)" = "$version"
+pv=${package_version/#"$release"/$version}
+
+logged "cmake --workflow --preset package" cmake --workflow --preset package || finish
+release=$version has_note build/release/argreport
+# docs/architectures.md's build of arm64, and the places its comments name.
+arm64=$(doc_block docs/architectures.md arm64) || fail "docs/architectures.md's arm64 block"
+logged "docs/architectures.md's commands to build arm64" bash -e -c "$arm64" || finish
+for made in $(sed -n 's/.*# //p' <<<"$arm64"); do
+    check "$made is there, as docs/architectures.md says" test -e "$made"
+done
+# The source release, as docs/building.md and docs/releasing.md build it.
+dist=$(doc_block docs/building.md dist) || fail "docs/building.md's dist block"
+check "docs/releasing.md builds the source release with docs/building.md's command" \
+    test "$(doc_block docs/releasing.md dist)" = "$dist"
+logged "$dist" bash -e -c "$dist" || finish
+
+# The images of amd64 and their archive, made in this tree's container
+# storage and removed from it afterwards, as the images part makes its own.
+publish=build/publish-names
+rm -rf "$publish"
+mkdir -p "$publish"
+cp "build/dist/argreport-$version.tar.gz" "$publish/"
+archive=
+if command -v podman >/dev/null && command -v buildah >/dev/null; then
+    if logged "packaging/image/build-images.sh amd64" packaging/image/build-images.sh amd64; then
+        archive=build/images/argreport-$pv-oci.tar
+    fi
+    podman manifest rm "localhost/argreport:$version" localhost/argreport:latest >/dev/null 2>&1
+    podman rmi -f "localhost/argreport:$version-amd64" >/dev/null 2>&1
+else
+    fail "podman and buildah, for the image archive (bash .ci/setup.sh installs them)"
+fi
+logged "packaging/release/sbom.py build/release $publish${archive:+ $archive}" \
+    python3 packaging/release/sbom.py build/release "$publish" ${archive:+"$archive"}
+# docs/releasing.md's command that lists what of musl the binary holds.
+sbom=$(doc_block docs/releasing.md sbom) || fail "docs/releasing.md's sbom block"
+if members=$(cd "$publish" && bash -e -o pipefail -c "$sbom" 2>&1) && grep -q 'libc\.a\|\.o$' <<<"$members" &&
+   ! grep -q iconv <<<"$members"; then
+    ok "docs/releasing.md's command lists what of musl the amd64 binary holds, and none of it is iconv's"
+else
+    echo "$members"
+    fail "docs/releasing.md's command on the amd64 SBOM: its output, above, lists no member of libc.a, or one of iconv's"
+fi
+
+cd "$root" || finish
+python3 docs/documents.py names-check "$tree" "$version" "$(all_targets)" "${docs[@]}" || failures=$((failures + 1))
+# A snapshot's name, which the documents give as NAME+gitDATE.COMMIT, is
+# what cmake/version.cmake makes of a commit between releases, as this
+# tree's is when it is one.
+[ "$release" = "$version" ] || check "this snapshot's name, $release, is NAME+gitDATE.COMMIT" \
+    grep -qxE "${version//./\\.}\+git[0-9]{8}\.[0-9a-f]{7}" <<<"$release"
+finish
