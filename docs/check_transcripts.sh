@@ -117,6 +117,7 @@ run_tests() { # the cram tests to run
     for t in "$@"; do
         doc=$(sed -n 's/^Transcripts of \([^ ,]*\).*/\1/p' "$t")
         [[ $t == *.podman.t ]] && doc+=" (with podman)"
+        [[ $t == *.systemd.t ]] && doc+=" (on a machine booted with systemd)"
         if ARGREPORT_BIN=$work/bin ARGREPORT_HELPERS=$work/helpers.sh ARGREPORT_SOURCE=$PWD PATH=$work/bin:$PATH \
            CONTAINERS_CONF=$work/containers.conf \
            "$cram" --shell=bash --indent=2 "$t" >"$t.out" 2>&1; then
@@ -129,16 +130,45 @@ run_tests() { # the cram tests to run
         [[ $t != *.podman.t ]] || podman pod rm -f argreport-demo >/dev/null 2>&1
     done
 }
-plain=() podman=()
+plain=() podman=() machine=()
 for t in "${tests[@]}"; do
-    if [[ $t == *.podman.t ]]; then podman+=("$t"); else plain+=("$t"); fi
+    case $t in
+    *.podman.t) podman+=("$t") ;;
+    *.systemd.t) machine+=("$t") ;;
+    *) plain+=("$t") ;;
+    esac
 done
 export -f run_tests ok fail
 export work cram version image_version
-if [ ${#plain[@]} -gt 0 ]; then
+# Some tests run beside the others, in the background, and report at the
+# end: those on a machine booted with systemd, each document's on a machine
+# of its own that docs/systemd_machine.sh boots and runs cram on (cron starts
+# a job only as a minute turns, and that wait is spent while the others run);
+# and, when ARGREPORT_TRANSCRIPTS_BESIDE is set (docs/check_launchers.sh sets
+# it for documents that share nothing), the plain ones too.
+beside=()
+run_beside() { # test, then the command that runs it
+    "${@:2}" >"$1.log" 2>&1 &
+    beside+=("$!:$1")
+}
+on_machine() { # test
+    export ARGREPORT_CRAM=$cram ARGREPORT_CONTAINERS_CONF=$CONTAINERS_CONF
+    cram=$PWD/docs/systemd_machine.sh failures=0
+    run_tests "$1"
+    exit "$failures"
+}
+plain_tests() { # the tests, where the .deb's argreport is /usr/bin/argreport
     unshare -m bash -c 'failures=0
         mount -t overlay overlay -o "lowerdir=$work/deb/usr/bin:/usr/bin" /usr/bin || { fail "the overlay of /usr/bin"; exit 1; }
-        run_tests "$@"; exit "$failures"' _ "${plain[@]}"
+        run_tests "$@"; exit "$failures"' _ "$@"
+}
+for t in "${machine[@]}"; do run_beside "$t" on_machine "$t"; done
+if [ -n "${ARGREPORT_TRANSCRIPTS_BESIDE:-}" ]; then
+    for t in "${plain[@]}"; do run_beside "$t" plain_tests "$t"; done
+    plain=()
+fi
+if [ ${#plain[@]} -gt 0 ]; then
+    plain_tests "${plain[@]}"
     failures=$((failures + $?))
 fi
 # The READMEs' install commands, the second column of their table of
@@ -186,4 +216,9 @@ with_podman() {
 if [ ${#podman[@]} -gt 0 ]; then
     with_podman "${podman[@]}" || : # its failures are counted already
 fi
+for run in "${beside[@]}"; do
+    wait "${run%%:*}"
+    failures=$((failures + $?))
+    cat "${run#*:}.log"
+done
 finish
