@@ -45,6 +45,19 @@ in_step "the READMEs' tables have the same code and numbers, cell by cell, and t
     <(cells README.md) <(cells README.zh-CN.md)
 in_step "the launchers' guides have the same code blocks and markers" \
     <(grep -E '^    |^<!--' docs/launchers.md) <(grep -E '^    |^<!--' docs/launchers.zh-CN.md)
+# The guides' index and tables link to their sections by the anchors that a
+# Markdown renderer makes of headings: lower case, punctuation dropped,
+# blanks as hyphens.
+for guide in docs/launchers.md docs/launchers.zh-CN.md; do
+    dangling=$(python3 - "$guide" <<'END'
+import re, sys
+text = open(sys.argv[1], encoding='utf-8').read()
+anchors = {re.sub(r'[^\w\- ]', '', h.lower()).replace(' ', '-') for h in re.findall(r'^#+ (.*?)\s*$', text, re.M)}
+print(' '.join(sorted(set(re.findall(r'\]\(#([^)]+)\)', text)) - anchors)))
+END
+)
+    if [ -z "$dangling" ]; then ok "$guide: every link to a section finds it"; else fail "$guide: links to no section: $dangling"; fi
+done
 
 logged "cmake --workflow --preset release" cmake --workflow --preset release || finish
 locale -a | grep -qix 'zh_CN.utf8' || logged "localedef -i zh_CN -f UTF-8 zh_CN.UTF-8" localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
