@@ -58,6 +58,19 @@ END
 )
     if [ -z "$dangling" ]; then ok "$guide: every link to a section finds it"; else fail "$guide: links to no section: $dangling"; fi
 done
+# Between the index and table at the top and the note on CI at the end, each
+# section of the guides has the same four parts, in this order.
+unlike=$(python3 - <<'END'
+import re
+for path, parts in (('docs/launchers.md', ['Symptom.', 'What happens.', 'Fix.', 'Check.']),
+                    ('docs/launchers.zh-CN.md', ['现象。', '原因。', '解决办法。', '验证。'])):
+    for section in re.split(r'^## ', open(path, encoding='utf-8').read(), flags=re.M)[3:-1]:
+        found = [p for p in re.findall(r'^\*\*(.+?)\*\*', section, re.M) if p in parts]
+        if found != parts:
+            print(f'{path}: {section.splitlines()[0]}: {" ".join(found) or "none"}')
+END
+)
+if [ -z "$unlike" ]; then ok "each section of the launchers' guides has its four parts in order"; else echo "$unlike"; fail "sections of the launchers' guides without their four parts in order"; fi
 
 logged "cmake --workflow --preset release" cmake --workflow --preset release || finish
 locale -a | grep -qix 'zh_CN.utf8' || logged "localedef -i zh_CN -f UTF-8 zh_CN.UTF-8" localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
