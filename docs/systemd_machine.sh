@@ -3,16 +3,16 @@
 # units, install a crontab or queue an at job: docs/check_transcripts.sh
 # calls it in cram's place, with cram's arguments, the real cram in
 # ARGREPORT_CRAM and podman's configuration in ARGREPORT_CONTAINERS_CONF
-# (that of the container transcripts is written later). The machine is a container whose root is this machine's
-# own, read-only under an overlay that takes its writes and goes with it,
-# with empty /tmp, /run and /var/tmp, no network, and systemd as PID 1
-# starting journald, cron and atd, and the D-Bus that systemd-run needs, on
-# demand. It sees the test's directory and what the test's prologue names
-# at the same paths as here, and the release binary as /usr/bin/argreport,
-# as the documents assume. Booted in a second or two, it is removed when
-# cram ends, and a killed run's is removed by the next one; nothing of it
-# reaches the machine it runs on, whose storage is the tree's
-# (.ci/lib.sh).
+# (that of the container transcripts is written later). The machine is a
+# container whose root is this machine's own, read-only under an overlay
+# that takes its writes and goes with it, with empty /tmp, /run and
+# /var/tmp, no network, and systemd as PID 1 starting journald, cron and
+# atd, and the D-Bus that systemd-run needs, on demand. It sees the test's
+# directory and what the test's prologue names at the same paths as here
+# (the source tree read-only), and the release binary as
+# /usr/bin/argreport, as the documents assume. It is removed when cram
+# ends, and a killed run's by the next one; nothing of it reaches the
+# machine it runs on, and its podman storage is the tree's (.ci/lib.sh).
 #   ARGREPORT_CRAM=CRAM docs/systemd_machine.sh CRAM-OPTION... TEST
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
@@ -43,9 +43,9 @@ shared=() last=
 while read -r dir; do
     [ -n "$last" ] && [[ $dir == "$last"/* ]] && continue
     shared+=(-v "$dir:$dir") last=$dir
-done < <(printf '%s\n' "$tests" "$(dirname "$ARGREPORT_HELPERS")" "$ARGREPORT_BIN" "$ARGREPORT_SOURCE" | LC_ALL=C sort -u)
+done < <(printf '%s\n' "$tests" "$(dirname "$ARGREPORT_HELPERS")" "$ARGREPORT_BIN" | LC_ALL=C sort -u)
 podman run -d -q --name "$name" --network=none --systemd=always "${empty[@]}" "${shared[@]}" \
-    -v "$ARGREPORT_BIN/argreport:/usr/bin/argreport:ro" --rootfs "$work/root" /sbin/init --unit=transcripts.target >/dev/null ||
+    -v "$ARGREPORT_SOURCE:$ARGREPORT_SOURCE:ro" -v "$ARGREPORT_BIN/argreport:/usr/bin/argreport:ro" --rootfs "$work/root" /sbin/init --unit=transcripts.target >/dev/null ||
     exit 1
 # Its manager answers once it has set up its socket, and says running once
 # the target is reached.
