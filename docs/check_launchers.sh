@@ -8,10 +8,14 @@
 # $HOME, so root's home is a directory of the run's own, mounted over /root
 # in a mount namespace of the part's own; so is /run, where sshd and sudo
 # keep their state. Nothing of it outlives the run, nor do the real
-# dotfiles of root reach the launchers.
+# dotfiles of root reach the launchers. The container section builds on an
+# image "shell", made here; the systemd, cron and at sections run on a
+# machine booted with systemd (docs/systemd_machine.sh). No container, image
+# or daemon of the run is left after it.
 #   docs/check_launchers.sh
 . "$(dirname "$0")/../.ci/lib.sh"
-for tool in /usr/sbin/sshd ssh ssh-keygen ss sudo parallel watch tmux make; do
+for tool in /usr/sbin/sshd ssh ssh-keygen ss sudo parallel watch tmux make podman podman-compose \
+    ansible zsh fish busybox npm git /usr/sbin/cron at /sbin/init; do
     command -v "$tool" >/dev/null || { fail "$tool is not installed (bash .ci/setup.sh installs it)"; finish; }
 done
 # docs/check_transcripts.sh runs in a network namespace of its own; the sshd
@@ -24,8 +28,16 @@ fi
 logged "cmake --workflow --preset package" cmake --workflow --preset package || finish
 work=$(mktemp -d)
 sshd_pid=
+# The images the guide builds are those made after "shell".
 stop() {
     [ -z "$sshd_pid" ] || { kill "$sshd_pid" 2>/dev/null; wait "$sshd_pid" 2>/dev/null; }
+    if podman image exists shell; then
+        podman images -q --filter since=shell | xargs -r podman rmi -f >/dev/null
+        podman rmi -f shell >/dev/null
+    fi
+    # podman keeps the containers' network namespaces under /run/netns, a
+    # mount of its own.
+    ! mountpoint -q /run/netns || umount -R /run/netns
     rm -rf "$work"
 }
 trap stop EXIT
@@ -83,5 +95,26 @@ else
     fail "the sshd listens on ${listening//$'\n'/, }, not on 127.0.0.1:$port alone"
 fi
 
-bash docs/check_transcripts.sh docs/launchers.md docs/launchers.zh-CN.md || fail "the transcripts of the launchers' guide"
+# The container section's images start from "shell": dash as /bin/sh, its C
+# library, an /etc/passwd that gives root's home, and the release binary as
+# /usr/bin/argreport, as in a Debian image with argreport copied in; made
+# from this machine's files, as CI has no registry to pull from.
+base=$work/shell
+mkdir -p "$base/etc" "$base/root" "$base/usr/bin" "$base/usr/lib/x86_64-linux-gnu" "$base/usr/lib64"
+echo 'root:x:0:0:root:/root:/bin/sh' >"$base/etc/passwd"
+cp /usr/bin/dash build/release/argreport "$base/usr/bin/" && ln -s dash "$base/usr/bin/sh"
+cp /usr/lib/x86_64-linux-gnu/{libc.so.6,ld-linux-x86-64.so.2} "$base/usr/lib/x86_64-linux-gnu/"
+ln -s ../lib/x86_64-linux-gnu/ld-linux-x86-64.so.2 "$base/usr/lib64/"
+for dir in bin lib lib64; do ln -s "usr/$dir" "$base/$dir"; done
+podman rmi -f shell >/dev/null 2>&1
+logged "the image shell" bash -c 'tar -C "$1" -c . | podman import -q - shell' _ "$base" || finish
+
+ARGREPORT_TRANSCRIPTS_BESIDE=1 bash docs/check_transcripts.sh docs/launchers.md docs/launchers.zh-CN.md || fail "the transcripts of the launchers' guide"
+left=$(podman ps -a --format '{{.Names}}')
+if [ -z "$left" ]; then
+    ok "the transcripts leave no container"
+else
+    fail "the transcripts leave containers: ${left//$'\n'/, }"
+    podman rm -f -t 0 $left >/dev/null
+fi
 finish

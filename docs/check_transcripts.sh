@@ -136,6 +136,7 @@ run_test() { # a cram test: says whether it printed what the document shows
     local t=$1 doc
     doc=$(sed -n 's/^Transcripts of \([^ ,]*\).*/\1/p' "$t")
     [[ $t == *.podman.t ]] && doc+=" (with podman)"
+    [[ $t == *.systemd.t ]] && doc+=" (on a machine booted with systemd)"
     if ARGREPORT_BIN=$work/bin ARGREPORT_HELPERS=$work/helpers.sh ARGREPORT_SOURCE=$PWD PATH=$work/bin:$PATH \
        CONTAINERS_CONF=$work/containers.conf \
        "$cram" --shell=bash --indent=2 "$t" >"$t.out" 2>&1; then
@@ -148,15 +149,45 @@ run_test() { # a cram test: says whether it printed what the document shows
 }
 export -f run_test ok fail
 export work cram
+plain=() machine=()
+for t in "${tests[@]}"; do
+    case $t in
+    *.podman.t) ;;
+    *.systemd.t) machine+=("$t") ;;
+    *) plain+=("$t") ;;
+    esac
+done
+# Some tests run beside the others, in the background, and report at the
+# end: those on a machine booted with systemd, each document's on a machine
+# of its own that docs/systemd_machine.sh boots and runs cram on (cron starts
+# a job only as a minute turns, and that wait is spent while the others run);
+# and, when ARGREPORT_TRANSCRIPTS_BESIDE is set (docs/check_launchers.sh sets
+# it for documents that share nothing), the plain ones too.
+beside=()
+run_beside() { # test, then the command that runs it
+    "${@:2}" >"$1.log" 2>&1 &
+    beside+=("$!:$1")
+}
+on_machine() { # test
+    export ARGREPORT_CRAM=$cram ARGREPORT_CONTAINERS_CONF=$CONTAINERS_CONF
+    cram=$PWD/docs/systemd_machine.sh
+    run_test "$1"
+}
 # The examples without podman in a mount namespace of their own, where the
 # .deb's binary is in /usr/bin.
-plain=()
-for t in "${tests[@]}"; do [[ $t == *.podman.t ]] || plain+=("$t"); done
-if [ ${#plain[@]} -gt 0 ]; then
+plain_tests() { # the tests
     unshare -m bash -c 'failures=0
         mount -t overlay overlay -o "lowerdir=$work/deb/usr/bin:/usr/bin" /usr/bin || { fail "the overlay of /usr/bin"; exit 1; }
         for t; do run_test "$t" || failures=$((failures + 1)); done
-        exit "$failures"' _ "${plain[@]}"
+        exit "$failures"' _ "$@"
+}
+for t in "${machine[@]}"; do run_beside "$t" on_machine "$t"; done
+if [ -n "${ARGREPORT_TRANSCRIPTS_BESIDE:-}" ]; then
+    for t in "${plain[@]}"; do run_beside "$t" plain_tests "$t"; done
+    plain=()
+fi
+if [ ${#plain[@]} -gt 0 ]; then
+    plain_tests "${plain[@]}"
     failures=$((failures + $?))
 fi
 
@@ -209,4 +240,9 @@ if [ ${#podman[@]} -gt 0 ]; then
     fi
     podman_cleanup
 fi
+for run in "${beside[@]}"; do
+    wait "${run%%:*}"
+    failures=$((failures + $?))
+    cat "${run#*:}.log"
+done
 finish

@@ -30,6 +30,10 @@ a roff comment among the requests before .EX in a man page:
   needs podman                 the commands use podman (the caller builds the
                                images it names); implied when a command names
                                it
+  on a machine booted with systemd
+                               the commands need systemd as PID 1, with cron
+                               and atd: they go to a test of their own, which
+                               the caller runs on such a machine
 
 A block marked <!-- file: NAME --> (in a man page, .\\" file: NAME) is
 written to NAME, a path under the directory where the transcripts run, as a
@@ -177,9 +181,11 @@ def quoted(text):
 
 
 def expected(line):
-    """A shown line as cram's expectation: cram gives meaning to some endings."""
-    if re.search(r' \((re|glob|esc|no-eol)\)$', line) or line.endswith(' '):
-        return line.encode('unicode_escape').decode('ascii') + ' (esc)'
+    """A shown line as cram's expectation: cram gives meaning to some endings,
+    and reads a line that starts with "> " as more of the command."""
+    if re.search(r' \((re|glob|esc|no-eol)\)$', line) or line.endswith(' ') or line.startswith('> '):
+        escaped = line.encode('unicode_escape').decode('ascii')
+        return re.sub(r'^>', r'\\x3e', escaped) + ' (esc)'
     return line
 
 
@@ -201,7 +207,7 @@ def clauses(text, where):
             found['varies'] = clause[len('varies: output matches '):]
         elif clause.startswith('status '):
             found['status'] = int(clause[len('status '):])
-        elif clause in ('as a terminal shows it', 'elided', 'needs podman'):
+        elif clause in ('as a terminal shows it', 'elided', 'needs podman', 'on a machine booted with systemd'):
             found[clause] = True
         else:
             raise Fault(f'{where}: unknown clause {clause!r} in the marker')
@@ -243,13 +249,14 @@ def test(path):
     # runs once it has built the image they name.
     plain = [f'Transcripts of {name}, run by docs/check_transcripts.sh.', '']
     podman = [f'Transcripts of {name} that need podman, run by docs/check_transcripts.sh.', '']
+    machine = [f'Transcripts of {name} on a machine booted with systemd, run by docs/check_transcripts.sh.', '']
     taken = set()
-    count = {'plain': 0, 'podman': 0}
+    count = {'plain': 0, 'podman': 0, 'machine': 0}
     for number, kind, text, block in blocks:
         where = f'{name}:{number}'
         if kind == 'file':
             made = f'mkdir -p {quoted(os.path.dirname(text))} && ' if os.path.dirname(text) else ''
-            for t in plain, podman:
+            for t in plain, podman, machine:
                 t += [f'{where}: the file {text}', f"  $ {made}cat > {quoted(text)} <<'END_OF_FILE'"]
                 t += ['  > ' + l for l in block] + ['  > END_OF_FILE', '']
             continue
@@ -264,8 +271,9 @@ def test(path):
         # A command that names podman needs it, marked or not.
         if any('podman' in line for line in block if line.startswith('$ ')):
             marks['needs podman'] = True
-        t = podman if 'needs podman' in marks else plain
-        count['podman' if t is podman else 'plain'] += 1
+        group = 'machine' if 'on a machine booted with systemd' in marks else 'podman' if 'needs podman' in marks else 'plain'
+        t = {'plain': plain, 'podman': podman, 'machine': machine}[group]
+        count[group] += 1
         parts = commands(block, where)
         t.append(f'{where}' + (f' ({text})' if text else ''))
         for n, (cmd, shown) in enumerate(parts):
@@ -302,7 +310,7 @@ def test(path):
             command = unroff(m.group(1), f'{name}:{number}') if roff else m.group(1)
             if command not in taken:
                 raise Fault(f'{name}:{number}: a command shown with "$ " that is in no transcript: {line.strip()!r}')
-    return plain, podman, count, [block[1:] for block in blocks]
+    return plain, podman, machine, count, [block[1:] for block in blocks]
 
 
 def block(path, script, name):
@@ -331,7 +339,7 @@ def main():
     done = {}
     for path in docs:
         try:
-            plain, podman, count, blocks = test(path)
+            plain, podman, machine, count, blocks = test(path)
         except Fault as fault:
             print(f'FAILED: {fault}')
             status = 1
@@ -342,11 +350,13 @@ def main():
             print(f'{path}: the same examples as {original}, which run there')
             continue
         base = re.sub(r'[^A-Za-z0-9.-]+', '_', os.path.relpath(path)).lstrip('._')
-        for t, suffix, n in (plain, '.t', count['plain']), (podman, '.podman.t', count['podman']):
+        for t, suffix, n in ((plain, '.t', count['plain']), (podman, '.podman.t', count['podman']),
+                             (machine, '.systemd.t', count['machine'])):
             if n:
                 with open(os.path.join(outdir, base + suffix), 'w', encoding='utf-8') as f:
                     f.write('\n'.join(t) + '\n')
-        print(f'{path}: {count["plain"] + count["podman"]} transcripts, {count["podman"]} with podman')
+        print(f'{path}: {sum(count.values())} transcripts, {count["podman"]} with podman'
+              + (f', {count["machine"]} on a machine booted with systemd' if count['machine'] else ''))
     return status
 
 
