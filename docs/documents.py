@@ -57,7 +57,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from transcripts import MARKER, ROFF_MARKER  # noqa: E402  (one reading of the markers)
 
 FIGURE = re.compile(r'(?<![\w.+/\\-])(?:\d{4}-\d{2}-\d{2}(?![\w-])|-?\d+(?:,\d{3})*(?:\.\d+)*(?![\w+/,.]?\d|[\w+/]))')
-CODE = re.compile(r'`([^`]*)`')
+# A code span opens with a run of backticks and closes with a run as long,
+# so that ``a `quote` in it`` is one span.
+CODE = re.compile(r'(?<!`)(`+)(?!`)(.*?)(?<!`)\1(?!`)')
 NAME = re.compile(r'(?:[\w.+-]+/)*argreport[-_][\w.+-]*?(?:\.deb|\.rpm|\.tar\.gz|-oci\.tar|\.cdx\.json|\.intoto\.jsonl'
                   r'|\.SHA256SUMS(?:\.asc)?|\.tar\.gz\.asc|\.src\.rpm)(?![\w.])|\bSHA256SUMS\b')
 
@@ -68,7 +70,7 @@ class Block:
         self.lines, self.marker = lines or [], marker
 
     def code(self):
-        return [' '.join(c.split()) for c in CODE.findall(self.text)]
+        return [' '.join(m[2].split()) for m in CODE.finditer(self.text)]
 
     def prose(self):
         """The text outside code, each code span blanked out where it was."""

@@ -48,7 +48,7 @@ untag
 list=localhost/argreport:$image_version
 mapfile -t arches < <(all_targets | cut -d' ' -f1)
 # Each OCI platform's architecture, as the list names it: arm for linux/arm/v7.
-platforms=$(all_targets | cut -d' ' -f5 | cut -d/ -f2 | tr '\n' ' ')
+platforms=$(all_targets | cut -d' ' -f6 | cut -d/ -f2 | tr '\n' ' ')
 remove_all() {
     podman manifest rm "$list" >/dev/null 2>&1
     for arch in "${arches[@]}"; do podman rmi -f "localhost/argreport:$image_version-$arch" >/dev/null 2>&1; done
