@@ -75,6 +75,25 @@ if(toplevel AND toplevel STREQUAL source_real)
         WORKING_DIRECTORY "${SOURCE_DIR}"
         OUTPUT_VARIABLE commit OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
     string(REPLACE "\n" ";" commit "${commit}")
+    # A build tree names the commit it was configured at: configured again
+    # when another commit is checked out, or tagged, so that a later build
+    # never carries an earlier commit's name.
+    if(CMAKE_PROJECT_NAME)
+        execute_process(COMMAND ${git} symbolic-ref -q HEAD
+            WORKING_DIRECTORY "${SOURCE_DIR}"
+            OUTPUT_VARIABLE branch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+        set(watched HEAD packed-refs refs/tags ${branch})
+        list(TRANSFORM watched PREPEND "--git-path;")
+        execute_process(COMMAND ${git} rev-parse --path-format=absolute ${watched}
+            WORKING_DIRECTORY "${SOURCE_DIR}"
+            OUTPUT_VARIABLE watched OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+        string(REPLACE "\n" ";" watched "${watched}")
+        foreach(file IN LISTS watched)
+            if(EXISTS "${file}")
+                set_property(DIRECTORY "${CMAKE_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${file}")
+            endif()
+        endforeach()
+    endif()
     list(GET commit 0 ARGREPORT_EPOCH)
     list(GET commit 1 ARGREPORT_REVISION)
     execute_process(COMMAND ${git} tag --points-at HEAD --list "v[0-9]*"
