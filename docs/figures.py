@@ -204,7 +204,7 @@ RULES = [
      lambda m: None if (m[1] or m[2]) == '0' or re.search(rf'<!-- transcript: (?:[^>]*; )?status {m[1] or m[2]}\b',
                                                           source('docs/launchers.md'))
      else 'no example of the guide exits so'),
-    (['docs/launchers.md'], r'\bPID (1)\b', None),  # a name: the process that init is
+    (['docs/launchers.md', 'docs/building.md'], r'\bPID (1)\b', None),  # a name: the process that init is
     (['docs/launchers.md'], r'With no argument at\s+all it prints only .* and exits with status (\d+)',
      lambda m: None if int(m[1]) in statuses() else f'the program exits with {sorted(statuses())}, as run'),
     (['docs/releasing.md'], r'CycloneDX (\d+\.\d+)|validator for (\d+\.\d+)',
