@@ -17,13 +17,13 @@ finish() {
     [ "$failures" = 0 ] || { echo "$failures check(s) failed"; exit 1; }
 }
 version=$(sed -n 's/^project(argreport VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-# What the artefacts are named: the version on its tag, a snapshot elsewhere;
-# an image tag holds a snapshot's '+' as '_'.
+# What the artefacts are named: the version on its tag, a snapshot elsewhere.
 release=$(cmake -P cmake/version.cmake)
-image_version=${release//+/_}
 # The upstream packages' version, which also names every artefact a rebuild
-# changes: revision 1, as packaging/packaging.cmake writes a revision.
+# changes, and the images, written as a tag holds it: revision 1, as
+# packaging/packaging.cmake writes a revision.
 package_version=$release-$(sed -n 's/^set(ARGREPORT_PACKAGE_RELEASE "\(.*\)${ARGREPORT_PACKAGE_REVISION}")$/\1/p' packaging/packaging.cmake)1
+image_version=$(cmake -D "ARGREPORT_IMAGE_TAG_OF=$package_version" -P cmake/version.cmake)
 
 # As check, but the command's output is shown when it fails, and its status
 # returned: `logged ... || finish` ends a part that cannot go on without it.
