@@ -8,6 +8,9 @@
 set(ARGREPORT_COPYRIGHT "${CMAKE_CURRENT_BINARY_DIR}/copyright")
 file(READ "${ARGREPORT_PACKAGING}/packages/copyright" copyright)
 set(ARGREPORT_STATIC_BUILT_USING "")
+# musl's version as Debian gives it, and as musl itself does: the CPE, the
+# RPM's bundled(musl) and the SBOM name musl by that.
+set(ARGREPORT_MUSL_VERSION "")
 set(ARGREPORT_MUSL_UPSTREAM_VERSION "")
 if(ARGREPORT_MUSL_LIBDIR AND ARGREPORT_LINK_OPTIONS)
     execute_process(COMMAND dpkg-query -S "${ARGREPORT_MUSL_LIBDIR}/libc.a"
@@ -17,10 +20,10 @@ if(ARGREPORT_MUSL_LIBDIR AND ARGREPORT_LINK_OPTIONS)
         execute_process(
             COMMAND dpkg-query -W "-f=\${source:Package} (= \${source:Version})" "${owner}"
             OUTPUT_VARIABLE ARGREPORT_STATIC_BUILT_USING)
-        string(REGEX REPLACE "^[^ ]* \\(= (.*)\\)$" "\\1" musl_version
+        string(REGEX REPLACE "^[^ ]* \\(= (.*)\\)$" "\\1" ARGREPORT_MUSL_VERSION
             "${ARGREPORT_STATIC_BUILT_USING}")
         # Debian's version less its epoch and revision: musl's own.
-        string(REGEX REPLACE "^([0-9]+:)?(.*)-[^-]*$" "\\2" ARGREPORT_MUSL_UPSTREAM_VERSION "${musl_version}")
+        string(REGEX REPLACE "^([0-9]+:)?(.*)-[^-]*$" "\\2" ARGREPORT_MUSL_UPSTREAM_VERSION "${ARGREPORT_MUSL_VERSION}")
         string(REGEX REPLACE ":.*" "" owner_name "${owner}")
         set(musl_copyright_default "/usr/share/doc/${owner_name}/copyright")
     endif()
@@ -31,6 +34,7 @@ if(ARGREPORT_MUSL_LIBDIR AND ARGREPORT_LINK_OPTIONS)
             "every copy of the binary. Name it with -DARGREPORT_MUSL_COPYRIGHT=FILE.")
     endif()
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ARGREPORT_MUSL_COPYRIGHT}")
+    set(musl_version "${ARGREPORT_MUSL_VERSION}")
     if(NOT musl_version)
         set(musl_version "(version unknown)")
     endif()

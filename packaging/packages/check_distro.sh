@@ -189,8 +189,9 @@ findings=$(lintian --pedantic -I --fail-on none "$deb"/*.changes 2>/dev/null | g
 if [ -z "$findings" ]; then ok "lintian --pedantic -I finds nothing unexplained"; else echo "$findings"; fail "lintian"; fi
 
 # --- The upstream RPM: the static release.
-native=$(dpkg --print-architecture)
-musl=$(dpkg-query -W -f='${Version}' "musl-dev:$native" | sed -E 's/^[0-9]+://; s/-[^-]*$//')
+# musl's own version, as the build reads it from Debian's, which the .deb's
+# Static-Built-Using gives (packaging/packages/check_packages.sh).
+musl=$(jq -r .musl_upstream_version build/release/release.json)
 check "the upstream RPM provides bundled(musl) = $musl, the musl it links" \
     grep -qx "bundled(musl) = $musl" <(rpm -qp --provides "$upstream" 2>/dev/null)
 rpm2cpio "$upstream" 2>/dev/null | (mkdir "$work/upstream-rpm" && cd "$work/upstream-rpm" && cpio -idm --quiet 2>/dev/null)

@@ -102,9 +102,8 @@ if(RPMBUILD)
     execute_process(
         COMMAND "${CMAKE_COMMAND}" -E env "SOURCE_DATE_EPOCH=${rebuild_epoch}"
             "${RPMBUILD}" -bs --quiet --define "_topdir ." --define "_sourcedir ." --define "_specdir ."
-            --define "_builddir BUILD" --define "_srcrpmdir ." --define "dist %{nil}" --define "_buildhost reproducible"
-            --define "use_source_date_epoch_as_buildtime 1" --define "clamp_mtime_to_source_date_epoch 1"
-            --define "source_date_epoch_from_changelog 0" argreport.spec
+            --define "_builddir BUILD" --define "_srcrpmdir ." --define "dist %{nil}"
+            --load "${SOURCE_DIR}/packaging/packages/reproducible.macros" argreport.spec
         WORKING_DIRECTORY "${scratch}" OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
     file(GLOB made "${scratch}/*.src.rpm")
     file(COPY ${made} DESTINATION "${OUTPUT_DIR}")
