@@ -42,6 +42,13 @@ logged() { # description, then a command that must succeed
     fi
 }
 
+# A document's commands that a check runs as typed: the indented block under
+# the line <!-- run by SCRIPT: NAME -->.
+doc_block() { # document, script, name
+    awk -v marker="<!-- run by $2: $3 -->" \
+        '$0 == marker { on = 1; next } on && /^    / { print substr($0, 5); next } on { exit }' "$1"
+}
+
 # Builds a configure preset's tree, as its workflow would but for the tests.
 built() { # preset
     logged "the $1 build" bash -c 'cmake --preset "$1" && cmake --build --preset "$1"' _ "$1"

@@ -109,11 +109,8 @@ dpkg-deb --fsys-tarfile "$(tree amd64)"/packages/*.deb | tar -xOf - ./usr/bin/ar
 loads=$(objdump -d "$work/packaged" | grep -c '%fs:0x28')
 figure docs/hardening-audit.md "%fs:0x28. on x86-64, ([0-9,]+) such loads" "$loads" "loads of the canary"
 
-# The members of musl's libc.a that the linker took, which the SBOM lists.
-awk '/^Archive member included/ { on = 1; next }
-     /^(Discarded input sections|Allocating common symbols|Memory Configuration|As-needed library included)/ { on = 0 }
-     on && /^[^ ]*libc\.a\(/ { sub(/^.*libc\.a\(/, ""); sub(/\).*/, ""); print }' "$tagged/build/release/argreport.map" |
-    sort -u >"$work/members"
+# The members of musl's libc.a that the linker took, as the SBOM lists them.
+python3 -B packaging/release/sbom.py --libc-members "$tagged/build/release/argreport.map" | sort -u >"$work/members"
 figure docs/releasing.md 'holds \(([0-9,]+) members of `libc.a`' "$(wc -l <"$work/members")" "libc.a members in the amd64 binary"
 check "docs/releasing.md: none of the members of libc.a in the amd64 binary is iconv's" bash -c '! grep -q iconv "$1"' _ "$work/members"
 
