@@ -93,6 +93,19 @@ else
     fail "ARGREPORT_PACKAGE_REVISION=2 packaging/release/release.sh amd64"
     finish
 fi
+deb=$work/rev2/argreport_${rev2}_amd64.deb
+rpm=$work/rev2/argreport-$rev2.x86_64.rpm
+check "revision 2 gives argreport_${rev2}_amd64.deb" test "$(dpkg-deb -f "$deb" Version)" = "$rev2"
+check "revision 2 gives an RPM with release 0upstream2" test "$(rpm -qp --qf '%{VERSION}-%{RELEASE}' "$rpm" 2>/dev/null)" = "$rev2"
+check "revision 2 publishes its source RPM, and its checksums list it" \
+    grep -q " argreport-$rev2.src.rpm\$" "$work/rev2/argreport-$rev2-only-amd64.SHA256SUMS"
+when=$(date -u -d "@$rebuilt" '+%a, %d %b %Y %H:%M:%S +0000')
+check "the .deb's changelog starts with $rev2, a rebuild released as unstable, dated by SOURCE_DATE_EPOCH ($when)" \
+    bash -c 'dpkg-deb --fsys-tarfile "$1" | tar -xOf - ./usr/share/doc/argreport/changelog.Debian.gz | gunzip |
+        sed -n "1p;/^ -- /{p;q}" | tr "\n" " " | grep -q "^argreport ($2) unstable; urgency=medium  -- .*  $3 $"' _ "$deb" "$rev2" "$when"
+check "the RPM's and the source RPM's %changelog start with $rev2, of that day" bash -c \
+    'for f in "$@"; do rpm -qp --changelog "$f" 2>/dev/null | head -1 | grep -q "^\* $(date -u -d "@'"$rebuilt"'" "+%a %b %d %Y") .* - '"$rev2"'\$" || exit 1; done' \
+    _ "$rpm" "$work/rev2/argreport-$rev2.src.rpm"
 rev2_tag=localhost/argreport:$(cmake -D "ARGREPORT_IMAGE_TAG_OF=$rev2" -P cmake/version.cmake)-amd64
 rev2_image=$(podman image inspect --format '{{.Id}}' "$rev2_tag")
 # The same revision built again, with the same SOURCE_DATE_EPOCH, gives the

@@ -3,11 +3,12 @@
 # root of its own: a copy of this machine whose writes go to memory, in a
 # mount namespace that ends with the script, with no source of packages
 # but the release. In each, docs/releasing.md's commands, run as typed in
-# the folder of revision 1, install it, and the installed argreport runs;
-# then revision 2 is served in its place, with an index tampered with (the
-# packages' versions raised) and signed with another key, and last as it
-# is: apt refuses the first two and so does dnf, and the documented upgrade
-# then takes revision 2. Nothing is installed on the machine itself.
+# the folder of revision 1 (the READMEs show the same), install it, and the
+# installed argreport runs; then revision 2 is served in its place, with an
+# index tampered with (the packages' versions raised) and signed with
+# another key, and last as it is: apt refuses the first two and so does
+# dnf, and the documented upgrade then takes revision 2. Nothing is
+# installed on the machine itself.
 #   packaging/release/check_repositories.sh REVISION1 REVISION2 KEY      (as root)
 # REVISION1 and REVISION2 are the folders release.sh wrote for revisions 1
 # and 2 of one version, signed with KEY, a secret key of GNUPGHOME's.
@@ -106,6 +107,9 @@ for manager in apt dnf; do
     install=$(doc_block docs/releasing.md "$here/check_repositories.sh" "$manager")
     upgrade=$(doc_block docs/releasing.md "$here/check_repositories.sh" "$manager-upgrade")
     [ -n "$install" ] && [ -n "$upgrade" ] || { fail "docs/releasing.md shows no $manager commands for $here/check_repositories.sh"; continue; }
+    # The READMEs show the same (.ci/docs.sh holds the Chinese one to the English).
+    check "README.md shows docs/releasing.md's $manager commands" \
+        test "$(doc_block README.md "$here/check_repositories.sh" "$manager")" = "$install"
     root=$roots/$manager
     new_root "$root" || { fail "a throwaway root for $manager"; continue; }
     serve "$root" "$work/rev1"
