@@ -80,7 +80,7 @@ untag
 # Every architecture's image, and their list, built once again, as a
 # reproducible build gives them: the same.
 # Each OCI platform's architecture, as the list names it: arm for linux/arm/v7.
-platforms=$(all_targets | cut -d' ' -f5 | cut -d/ -f2 | tr '\n' ' ')
+platforms=$(all_targets | cut -d' ' -f6 | cut -d/ -f2 | tr '\n' ' ')
 remove_all() {
     podman manifest rm "$list" >/dev/null 2>&1
     for arch in "${arches[@]}"; do podman rmi -f "localhost/argreport:$image_version-$arch" >/dev/null 2>&1; done

@@ -165,12 +165,14 @@ done
 cp "$publish/argreport-$pv.intoto.jsonl" "$work/provenance"
 python3 packaging/release/provenance.py --sign "$key" "$publish" "argreport-$pv.intoto.jsonl" "${arches[@]}" >/dev/null
 check "the provenance, signed again, is the same bytes" cmp "$work/provenance" "$publish/argreport-$pv.intoto.jsonl"
-mkdir -m 700 "$work/ecdsa"
-GNUPGHOME=$work/ecdsa gpg --batch --quiet --passphrase '' --quick-gen-key 'ecdsa <ecdsa@invalid>' nistp256 sign never 2>/dev/null
-if GNUPGHOME=$work/ecdsa packaging/release/sign.sh ecdsa@invalid 0 --detach "$publish/$sums" "$work/ecdsa.asc" 2>"$work/ecdsa.log"; then
-    fail "sign.sh signed with an ECDSA key, whose signatures differ each time"
+# Planted: a gpg that writes a notation of its own into each signature.
+mkdir "$work/noisy"
+printf '#!/bin/sh\nexec %s --sig-notation "nonce@argreport.invalid=$$" "$@"\n' "$(command -v gpg)" >"$work/noisy/gpg"
+chmod +x "$work/noisy/gpg"
+if PATH=$work/noisy:$PATH packaging/release/sign.sh "$key" 0 --detach "$publish/$sums" "$work/noisy.asc" 2>"$work/noisy.log"; then
+    fail "sign.sh signed with a gpg whose signatures differ each time"
 else
-    check "sign.sh refuses an ECDSA key, whose signatures differ each time, and says which to use" grep -q 'Ed25519 or RSA' "$work/ecdsa.log"
+    check "sign.sh refuses a gpg whose signatures differ each time, and says why" grep -q 'signing the release again would give other bytes' "$work/noisy.log"
 fi
 
 # ---- the signatures, the checksums, the repositories
@@ -287,7 +289,8 @@ doc_block docs/releasing.md packaging/release/check_release.sh download >"$work/
 doc_block docs/releasing.md packaging/release/check_release.sh provenance >"$work/provenance.sh"
 mkdir -m 700 "$work/empty-gnupg"
 mkdir "$work/download"
-cp "$publish"/argreport* "$work/rev2"/argreport* "$work/download/"
+cp "$publish"/argreport* "$work/download/"
+cp -n "$work/rev2"/argreport* "$work/download/"
 gpg --batch --armor --export "$key" >"$work/download/argreport-signing-key.asc"
 run_doc() { # directory, then the blocks to run there, one after the other in one shell, as bash -e runs a script
     (cd "$1" && shift && cat "$@" | GNUPGHOME=$work/empty-gnupg bash -e -o pipefail)
@@ -312,7 +315,8 @@ body[100] ^= 1
 envelope["payload"] = base64.b64encode(bytes(body)).decode()
 open(sys.argv[1], "w").write(json.dumps(envelope, separators=(",", ":")) + "\n")
 EOF
-run_doc "$work/changed-statement" "$work/download.sh" "$work/provenance.sh" >"$work/changed.log" 2>&1
+grep '^pv=' "$work/download.sh" >"$work/pv.sh"
+run_doc "$work/changed-statement" "$work/pv.sh" "$work/provenance.sh" >"$work/changed.log" 2>&1
 check "docs/releasing.md's commands reject the provenance with one byte of its statement changed" \
     grep -q 'BAD signature' "$work/changed.log"
 check "every provenance subject's digest is its file's, and every file at the top is a subject" python3 - "$statement" "$publish" "$envelope" <<'EOF'

@@ -52,6 +52,9 @@ other=$(GNUPGHOME=$other_home gpg --batch --with-colons --list-secret-keys | awk
 then=$(($(date +%s) - 60))
 GNUPGHOME=$other_home $here/repositories.sh "$work/apt-foreign" "$then" "$other" ||
     fail "the index signed with another key"
+for rpm in "$work"/dnf-foreign/*.rpm; do
+    cp "$rpm" "$rpm.new" && rpmsign --delsign "$rpm.new" >/dev/null && mv "$rpm.new" "$rpm"
+done
 GNUPGHOME=$other_home $here/sign.sh "$other" "$then" --rpm "$work"/dnf-foreign/*.rpm &&
     $here/repositories.sh "$work/dnf-foreign" "$then" "$key" || fail "the packages signed with another key"
 

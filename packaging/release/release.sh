@@ -57,7 +57,7 @@ publish=build/publish
 say() { echo "release.sh: $*" >&2; }
 field() { jq -er ".$2" "$1"; }
 
-if [ -n "${ARGREPORT_SIGNING_KEY:-}" ]; then
+if [ -n "${ARGREPORT_SIGNING_KEY:-}" ] && [ -z "$names_only" ]; then
     # Before building anything: a key that cannot sign stops the release.
     gpg --batch --list-secret-keys "$ARGREPORT_SIGNING_KEY" >/dev/null \
         || { say "no secret key '$ARGREPORT_SIGNING_KEY' in ${GNUPGHOME:-~/.gnupg}"; exit 1; }

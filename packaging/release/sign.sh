@@ -3,10 +3,12 @@
 # file again, with the same key, gives the same bytes: a published name
 # never comes to hold a second signature. The signature is dated EPOCH, the
 # release's own time (its commit's, or a rebuild's SOURCE_DATE_EPOCH), or
-# when the key was made, if that is later; and every signature is made
-# twice and compared, which stops a key whose signatures differ each time
-# (DSA, ECDSA) before anything is published with it: sign with an Ed25519
-# or RSA key.
+# when the key was made, if that is later. Ed25519 and RSA signatures of
+# the same bytes at the same time are the same bytes; this gpg's DSA and
+# ECDSA ones are too (its library derives their nonces from the key and
+# the data), but not every implementation's: every signature is made twice
+# and compared, which stops a key or a gpg whose signatures differ each
+# time before anything is published with it.
 #   packaging/release/sign.sh KEY EPOCH --detach FILE OUT   OUT: FILE's armoured detached signature
 #   packaging/release/sign.sh KEY EPOCH --clear FILE OUT    OUT: FILE, clear-signed
 #   packaging/release/sign.sh KEY EPOCH --rpm FILE...       each RPM, signed in place (rpmsign)
@@ -36,7 +38,7 @@ twice() { # name, then gpg's options: the signature, made twice and compared, on
     gpg_sign "$@" <"$work/in" >"$work/one"
     gpg_sign "$@" <"$work/in" >"$work/two"
     cmp -s "$work/one" "$work/two" ||
-        { say "$key signs $what differently each time: sign with an Ed25519 or RSA key, whose signatures are the same every time"; exit 1; }
+        { say "$key signs $what differently each time, so that signing the release again would give other bytes: sign with a key and a gpg whose signatures are the same every time (Ed25519 or RSA)"; exit 1; }
     cat "$work/one"
 }
 case $mode in
@@ -63,7 +65,7 @@ case $mode in
                 </dev/null >"$work/rpmsign.log" 2>&1 || { cat "$work/rpmsign.log" >&2; say "rpmsign could not sign $rpm"; exit 1; }
         done
         cmp -s "$work/one.rpm" "$work/two.rpm" ||
-            { say "$key signs $rpm differently each time: sign with an Ed25519 or RSA key"; exit 1; }
+            { say "$key signs $rpm differently each time, so that signing the release again would give other bytes: sign with a key and a gpg whose signatures are the same every time (Ed25519 or RSA)"; exit 1; }
         mv "$work/one.rpm" "$rpm"
     done
     ;;
