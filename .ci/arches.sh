@@ -13,12 +13,14 @@ tree=$(tagged_tree) || { fail "a clone tagged v$version"; finish; }
 . "$tree/.ci/lib.sh"
 scratch
 started=$SECONDS
-while read -r arch _ _ machine _ _ _ build _ package <&3; do
-    [ $# = 0 ] || [[ " $* " == *" $arch "* ]] || continue
+mapfile -t arches < <(foreign_targets | cut -d' ' -f1)
+[ $# = 0 ] || arches=("$@")
+packaged "${arches[@]}"
+while read -r arch _ _ machine _ _ _ build _ _ <&3; do
+    [[ " ${arches[*]} " == *" $arch "* ]] || continue
     echo "--- $arch"
-    logged "ARGREPORT_TARGET=$arch cmake --workflow --preset $package" \
-        env ARGREPORT_TARGET="$arch" cmake --workflow --preset "$package" || continue
     bin=$build/argreport
+    [ -x "$bin" ] || continue
     out=$build/packages
     logged "sha256sum -c $out/SHA256SUMS" bash -c 'cd "$1" && sha256sum -c SHA256SUMS' _ "$out"
     deb=$out/argreport_${package_version}_$arch.deb

@@ -67,6 +67,27 @@ scratch() {
 # native one.
 all_targets() { cmake -P cmake/musl.cmake; }
 foreign_targets() { all_targets | grep -v '^amd64 '; }
+# Each architecture's package workflow, as many at once as the machine has
+# processors (they build in folders of their own), each reported as logged
+# reports it, in the table's order; the status is that of the first to fail.
+packaged() { # Debian's names of architectures
+    local dir arch package status=0
+    dir=$(mktemp -d)
+    all_targets | awk -v want=" $* " 'index(want, " " $1 " ") { print $1, $10 }' |
+        xargs -P "$(nproc)" -L 1 bash -c \
+            'ARGREPORT_TARGET=$2 cmake --workflow --preset "$3" >"$1/$2.log" 2>&1; echo $? >"$1/$2.status"' _ "$dir"
+    while read -r arch package; do
+        if [ "$(cat "$dir/$arch.status" 2>/dev/null)" = 0 ]; then
+            ok "ARGREPORT_TARGET=$arch cmake --workflow --preset $package"
+        else
+            tail -n 40 "$dir/$arch.log" 2>/dev/null
+            fail "ARGREPORT_TARGET=$arch cmake --workflow --preset $package"
+            status=1
+        fi
+    done < <(all_targets | awk -v want=" $* " 'index(want, " " $1 " ") { print $1, $10 }')
+    rm -rf "$dir"
+    return $status
+}
 
 # The typical road: PROGRAM 42 x, run through WRAPPER (chroot DIR, say) if
 # one is given, prints what it must.

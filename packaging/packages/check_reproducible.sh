@@ -11,7 +11,7 @@
 # Each runs a second or more after the last, with no SOURCE_DATE_EPOCH, so
 # that no build time, path, umask or file system can hide. Other
 # architectures named as arguments (Debian's names) are built in the first
-# clone too, and compared with their build/release-ARCH.
+# clone too, several at once, and compared with their build/release-ARCH.
 #   packaging/packages/check_reproducible.sh [ARCH...]
 # shellcheck source=.ci/lib.sh
 . "$(dirname "$0")/../../.ci/lib.sh"
@@ -39,30 +39,28 @@ tar -xzf "build/dist/argreport-$version.tar.gz" -C "$work/unpacked"
 three="$work/unpacked/argreport-$version"
 [ ! -e "$three/.git" ] || { fail "the source tarball holds .git"; finish; }
 
-build() { # directory, umask[, architecture]
-    local folder=build/release package=package files=("${artefacts[@]}")
-    if [ -n "${3:-}" ]; then
-        read -r _ _ _ _ _ _ _ folder _ package < <(all_targets | awk -v arch="$3" '$1 == arch')
-        [ -n "$package" ] || { fail "$3 is none of the targets in cmake/musl.cmake"; finish; }
+build() { # directory, umask, architectures (Debian's names)
+    local dir=$1 mask=$2 arch folder files f
+    shift 2
+    sleep 1
+    (cd "$dir" && umask "$mask" && packaged "$@")
+    for arch in "$@"; do
+        folder=$(all_targets | awk -v arch="$arch" '$1 == arch { print $8 }')
+        [ -n "$folder" ] || { fail "$arch is none of the targets in cmake/musl.cmake"; continue; }
         files=(argreport packages/SHA256SUMS)
         for f in "$folder"/packages/*.deb "$folder"/packages/*.rpm "$folder"/packages/*.tar.gz; do
-            files+=("packages/$(basename "$f")")
+            files+=("packages/${f##*/}")
         done
-    fi
-    sleep 1
-    (cd "$1" && umask "$2" && ARGREPORT_TARGET=${3:-} cmake --workflow --preset "$package" >/dev/null)
-    for f in "${files[@]}"; do
-        check "$folder/$f is the same from $1 (umask $2)" cmp "$folder/$f" "$1/$folder/$f"
+        for f in "${files[@]}"; do
+            check "$folder/$f is the same from $dir (umask $mask)" cmp "$folder/$f" "$dir/$folder/$f"
+        done
     done
 }
-build "$work/one" 077
-for arch in "$@"; do
-    build "$work/one" 077 "$arch"
-done
+build "$work/one" 077 amd64 "$@"
 (cd "$work/one" && cmake --workflow --preset dist >/dev/null)
 for f in "argreport-$version.tar.gz" SHA256SUMS; do
     check "the source release's $f is the same from $work/one" cmp "build/dist/$f" "$work/one/build/dist/$f"
 done
-build "$shm/a/much/longer/path/two" 002
-build "$three" 027
+build "$shm/a/much/longer/path/two" 002 amd64
+build "$three" 027 amd64
 finish

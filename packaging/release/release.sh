@@ -172,8 +172,25 @@ for arch in "${arches[@]}"; do
     mkdir -p "$logs/$arch"
     tar -xzf "$publish/argreport-$version-linux-$machine.tar.gz" -C "$logs/$arch" --strip-components=2 \
         "argreport-$version-linux-$machine/bin/argreport"
-    tested "$arch" "$logs/$arch/argreport"
 done
+# The tests, each architecture's in a process of its own, as many at once
+# as the machine has processors; after a failure no more start, and the
+# release stops once those running are done.
+running=0 failed=
+for arch in "${arches[@]}"; do
+    if [ "$running" -ge "$(nproc)" ]; then
+        wait -n || failed=1
+        running=$((running - 1))
+    fi
+    [ -z "$failed" ] || break
+    tested "$arch" "$logs/$arch/argreport" &
+    running=$((running + 1))
+done
+while [ "$running" -gt 0 ]; do
+    wait -n || failed=1
+    running=$((running - 1))
+done
+[ -z "$failed" ] || exit 1
 
 key=${ARGREPORT_SIGNING_KEY:-}
 # The RPMs are signed first, as they are published: the SBOMs, the
