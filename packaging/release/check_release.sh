@@ -156,11 +156,12 @@ resign "$sums" --detach "$publish/$sums" "$publish/$sums.asc"
 resign "argreport-$name.tar.gz" --detach "$publish/argreport-$name.tar.gz" "$publish/argreport-$name.tar.gz.asc"
 resign "the APT repository's InRelease" --clear "$publish/dists/stable/Release" "$publish/dists/stable/InRelease"
 resign "the RPM repository's repomd.xml" --detach "$publish/repodata/repomd.xml" "$publish/repodata/repomd.xml.asc"
-for arch in "${arches[@]}"; do
-    rpm=$(basename "$(ls "${build[$arch]}"/packages/argreport-"$pv".*.rpm)")
-    cp "${build[$arch]}/packages/$rpm" "$work/again.rpm"
-    packaging/release/sign.sh "$key" "$(git log -1 --format=%ct)" --rpm "$work/again.rpm" &&
-        check "$rpm as built, signed again, is the published RPM" cmp "$work/again.rpm" "$publish/$rpm"
+mkdir "$work/rpms"
+for arch in "${arches[@]}"; do cp "${build[$arch]}"/packages/argreport-"$pv".*.rpm "$work/rpms/"; done
+cp "build/dist/argreport-$pv.src.rpm" "$work/rpms/"
+packaging/release/sign.sh "$key" "$(git log -1 --format=%ct)" --rpm "$work"/rpms/*.rpm || fail "sign.sh --rpm"
+for rpm in "$work"/rpms/*.rpm; do
+    check "${rpm##*/} as built, signed again, is the published RPM" cmp "$rpm" "$publish/${rpm##*/}"
 done
 cp "$publish/argreport-$pv.intoto.jsonl" "$work/provenance"
 python3 packaging/release/provenance.py --sign "$key" "$publish" "argreport-$pv.intoto.jsonl" "${arches[@]}" >/dev/null

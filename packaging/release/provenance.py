@@ -30,6 +30,9 @@ import sys
 import tarfile
 from urllib.parse import quote
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import debian  # noqa: E402  (beside this script)
+
 # The build's own type is described by a document of the source release
 # itself; the project has no web address, so the URI is the purl of the
 # source release with the document as its subpath (docs/releasing.md).
@@ -53,22 +56,14 @@ def sha256_file(path):
 
 def package_of(path, required=True):
     """The Debian package that installed path (following symbolic links)."""
-    real = os.path.realpath(path)
-    # With /bin merged into /usr/bin, dpkg may know a file by its old path.
-    for candidate in (path, real, real.replace("/usr/", "/", 1)):
-        out = subprocess.run(["dpkg-query", "-S", candidate], capture_output=True, text=True)
-        if out.returncode == 0:
-            return out.stdout.split(": ", 1)[0].split(", ")[0]
-    if required:
+    package = debian.owner(path)
+    if not package and required:
         die(f"no installed package holds {path}")
-    return None
+    return package
 
 
 def descriptor(package):
-    fields = subprocess.run(
-        ["dpkg-query", "-W", "-f=${Package}\t${Version}\t${Architecture}\n", package],
-        check=True, capture_output=True, text=True).stdout.splitlines()[0].split("\t")
-    name, version, arch = fields
+    name, version, arch = debian.fields(package, "Package", "Version", "Architecture")
     return {"name": f"{name}:{arch}", "uri": f"pkg:deb/debian/{name}@{quote(version, safe='')}?arch={arch}",
             "annotations": {"version": version}}
 
@@ -146,22 +141,26 @@ def main():
         if f"{name}-{version}/{BUILD_TYPE_DOCUMENT}" not in t.getnames():
             die(f"{source} holds no {BUILD_TYPE_DOCUMENT}, which the provenance's buildType names")
 
-    # The toolchain: each build's compiler and linker, and musl, by package.
-    packages = set()
+    # The toolchain: each build's compiler (the driver, and the gcc it points
+    # to) and linker (the same), and musl, by package.
+    files = []
     for b in builds:
-        # The driver's package, and the package of the gcc it points to.
         compiler = b["compiler"]
-        packages.update({package_of(compiler), package_of(os.path.realpath(compiler))})
         ld = subprocess.run([compiler, "-print-prog-name=ld"], check=True, capture_output=True,
                             text=True).stdout.strip()
         if not os.path.isabs(ld):
             ld = subprocess.run(["sh", "-c", f'command -v "{ld}"'], check=True, capture_output=True,
                                 text=True).stdout.strip()
-        packages.update({package_of(ld), package_of(os.path.realpath(ld))})
+        files += [compiler, os.path.realpath(compiler), ld, os.path.realpath(ld)]
         if b["musl_libdir"]:
-            packages.add(package_of(os.path.join(b["musl_libdir"], "libc.a")))
+            files.append(os.path.join(b["musl_libdir"], "libc.a"))
+    commands = ("cmake", "dpkg-deb", "rpmbuild", "podman", "buildah", "git", "gzip", "tar", "python3")
+    found = subprocess.run(["sh", "-c", 'for c; do command -v "$c"; done', "sh", *commands],
+                           capture_output=True, text=True).stdout.split()
+    debian.owners(files + found)
+    packages = {package_of(f) for f in files}
     tools = []
-    for command in ("cmake", "dpkg-deb", "rpmbuild", "podman", "buildah", "git", "gzip", "tar", "python3"):
+    for command in commands:
         found = tool(command)
         if found and found["name"] not in [t["name"] for t in tools]:
             tools.append(found)

@@ -56,6 +56,9 @@ import uuid
 from datetime import datetime, timezone
 from urllib.parse import quote
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import debian  # noqa: E402  (beside this script)
+
 # Debian's short licence names, as SPDX names them. Public-domain files ask
 # nothing of whoever ships them; the rest go into the binary's licence.
 SPDX = {"MIT": "MIT", "Expat": "MIT", "BSD-2-clause": "BSD-2-Clause",
@@ -93,23 +96,14 @@ def hashes(data):
             {"alg": "SHA-512", "content": hashlib.sha512(data).hexdigest()}]
 
 
-def dpkg(*args):
-    return subprocess.run(["dpkg-query", *args], check=True, capture_output=True,
-                          text=True).stdout.strip()
-
-
 def owner(path):
     """The installed Debian package that holds path, and its versions."""
-    out = subprocess.run(["dpkg-query", "-S", path], capture_output=True, text=True)
-    if out.returncode != 0:
-        real = os.path.realpath(path)
-        out = subprocess.run(["dpkg-query", "-S", real], capture_output=True, text=True)
-    if out.returncode != 0:
+    package = debian.owner(path)
+    if not package:
         die(f"no installed package holds {path}")
-    package = out.stdout.split(": ", 1)[0].split(", ")[0]
-    fields = dpkg("-W", "-f=${Package}\t${Version}\t${source:Package}\t${source:Version}\t"
-                  "${Architecture}\t${Maintainer}\n", package).splitlines()[0].split("\t")
-    return dict(zip(("package", "version", "source", "source_version", "arch", "maintainer"), fields))
+    return dict(zip(("package", "version", "source", "source_version", "arch", "maintainer"),
+                    debian.fields(package, "Package", "Version", "source:Package", "source:Version",
+                                  "Architecture", "Maintainer")))
 
 
 def os_release():
@@ -190,13 +184,41 @@ def musl_file_license(stanzas, musl_arch, kind, stem):
     return specific or generic
 
 
+_archives = {}
+
+
+def ar_members(archive):
+    """An ar archive's members, as (name, data) in order, read as ar writes
+    them: 60-byte headers, GNU's table of long names (//), its symbol table
+    (/) left out."""
+    if archive not in _archives:
+        data = open(archive, "rb").read()
+        if not data.startswith(b"!<arch>\n"):
+            die(f"{archive} is not an ar archive")
+        members, names, at = [], b"", 8
+        while at + 60 <= len(data):
+            header = data[at:at + 60]
+            size = int(header[48:58])
+            body = data[at + 60:at + 60 + size]
+            name = header[:16].rstrip(b" ")
+            if name == b"//":
+                names = body
+            elif name not in (b"/", b"/SYM64/"):
+                if name.startswith(b"/") and name[1:].isdigit():
+                    start = int(name[1:])
+                    name = names[start:names.index(b"/\n", start)]
+                members.append((name.rstrip(b"/").decode(), body))
+            at += 60 + size + size % 2
+        _archives[archive] = members
+    return _archives[archive]
+
+
 def archive_member(archive, name):
-    listing = subprocess.run(["ar", "t", archive], check=True, capture_output=True,
-                             text=True).stdout.split()
-    if listing.count(name) != 1:
-        die(f"{archive} holds {listing.count(name)} members named {name}: "
+    found = [body for member, body in ar_members(archive) if member == name]
+    if len(found) != 1:
+        die(f"{archive} holds {len(found)} members named {name}: "
             "the map cannot say which one was linked")
-    return subprocess.run(["ar", "p", archive, name], check=True, capture_output=True).stdout
+    return found[0]
 
 
 def image_in_archive(archive, platform):
@@ -341,6 +363,7 @@ def main():
             gcc_files.append((real, member, data))
     if not any(kind == "src" for kind, *_ in musl_files):
         die(f"{map_path} names no member of musl's libc.a")
+    debian.owners([os.path.join(musl_dir, "libc.a")] + [path for path, *_ in gcc_files])
 
     def file_component(ref, label, data, license_expr, pkg):
         return {"type": "file", "bom-ref": ref, "name": label, "version": pkg["version"],
@@ -491,8 +514,7 @@ def main():
     write(f"{stem}.cdx.json", bom)
 
     # The VEX: the advisories about this musl, against what the linker took.
-    all_members = subprocess.run(["ar", "t", libc], check=True, capture_output=True,
-                                 text=True).stdout.split()
+    all_members = ar_members(libc)
     linked = {member for archive, member in members if os.path.dirname(os.path.realpath(archive)) == musl_dir}
     vulnerabilities = []
     for ident, where, summary in advisories(os.path.join(os.path.dirname(__file__), "musl-advisories"),

@@ -57,16 +57,20 @@ case $mode in
     twice "its input" --detach-sign
     ;;
 --rpm)
+    # The key and the gpg are the same for every package: the first is
+    # signed twice.
+    copies=(one two)
     for rpm in "$@"; do
-        for copy in one two; do
+        for copy in "${copies[@]}"; do
             cp "$rpm" "$work/$copy.rpm"
             rpmsign --addsign --define "__gpg $(command -v gpg)" --define "_gpg_name $key" \
                 --define "_gpg_sign_cmd_extra_args --faked-system-time $when!" "$work/$copy.rpm" \
                 </dev/null >"$work/rpmsign.log" 2>&1 || { cat "$work/rpmsign.log" >&2; say "rpmsign could not sign $rpm"; exit 1; }
         done
-        cmp -s "$work/one.rpm" "$work/two.rpm" ||
+        [ ${#copies[@]} = 1 ] || cmp -s "$work/one.rpm" "$work/two.rpm" ||
             { say "$key signs $rpm differently each time, so that signing the release again would give other bytes: sign with a key and a gpg whose signatures are the same every time (Ed25519 or RSA)"; exit 1; }
         mv "$work/one.rpm" "$rpm"
+        copies=(one)
     done
     ;;
 *)
