@@ -105,16 +105,18 @@ installed() { # root, its package manager: the version argreport has in it
     fi
 }
 
-for manager in apt dnf; do
-    echo "--- $manager"
+# apt's steps and dnf's, each in its root: both at once, each reported
+# once both are done.
+exercise() { # apt or dnf
+    local manager=$1 install upgrade root attack said
     install=$(doc_block docs/releasing.md "$here/check_repositories.sh" "$manager")
     upgrade=$(doc_block docs/releasing.md "$here/check_repositories.sh" "$manager-upgrade")
-    [ -n "$install" ] && [ -n "$upgrade" ] || { fail "docs/releasing.md shows no $manager commands for $here/check_repositories.sh"; continue; }
+    [ -n "$install" ] && [ -n "$upgrade" ] || { fail "docs/releasing.md shows no $manager commands for $here/check_repositories.sh"; return; }
     # The READMEs show the same (.ci/docs.sh holds the Chinese one to the English).
     check "README.md shows docs/releasing.md's $manager commands" \
         test "$(doc_block README.md "$here/check_repositories.sh" "$manager")" = "$install"
     root=$roots/$manager
-    new_root "$root" || { fail "a throwaway root for $manager"; continue; }
+    new_root "$root" || { fail "a throwaway root for $manager"; return; }
     serve "$root" "$work/rev1"
     if inside "$root" "$work/$manager-install.log" "$install"; then
         check "docs/releasing.md's $manager commands install argreport $v1" test "$(installed "$root" "$manager")" = "$v1"
@@ -122,7 +124,7 @@ for manager in apt dnf; do
     else
         tail -n 20 "$work/$manager-install.log"
         fail "docs/releasing.md's $manager commands, run as typed in the folder of revision 1"
-        continue
+        return
     fi
     for attack in tampered "$manager-foreign"; do
         serve "$root" "$work/$attack"
@@ -149,5 +151,12 @@ for manager in apt dnf; do
         tail -n 20 "$work/$manager-upgrade.log"
         fail "docs/releasing.md's $manager upgrade to revision 2"
     fi
+}
+for manager in apt dnf; do exercise "$manager" >"$work/$manager.out" 2>&1 & done
+wait
+for manager in apt dnf; do
+    echo "--- $manager"
+    cat "$work/$manager.out"
+    failures=$((failures + $(grep -c '^FAILED: ' "$work/$manager.out")))
 done
 finish

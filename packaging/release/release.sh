@@ -153,10 +153,11 @@ logged dev-build.log bash -c 'cmake --preset dev && cmake --build --preset dev'
 
 for arch in "${arches[@]}"; do
     read -r _ _ _ _ _ _ _ build configure package <<<"${target[$arch]}"
-    # The revision is the build's cache variable; set on each run, so that
-    # an earlier one's stays out.
+    # The revision is the build's cache variable; set on each run where the
+    # build holds another, so that an earlier one's stays out.
     export ARGREPORT_TARGET=$arch
-    cmake --preset "$configure" "-DARGREPORT_PACKAGE_REVISION=$revision" >/dev/null
+    grep -qx "ARGREPORT_PACKAGE_REVISION:STRING=$revision" "$build/CMakeCache.txt" 2>/dev/null ||
+        cmake --preset "$configure" "-DARGREPORT_PACKAGE_REVISION=$revision" >/dev/null
     cmake --workflow --preset "$package" >/dev/null
     [ "$(field "$build/release.json" version)" = "$name" ] \
         || { say "$build names $(field "$build/release.json" version), not $name"; exit 1; }
