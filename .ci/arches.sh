@@ -16,6 +16,15 @@ started=$SECONDS
 mapfile -t arches < <(foreign_targets | cut -d' ' -f1)
 [ $# = 0 ] || arches=("$@")
 packaged "${arches[@]}"
+# The linters take every package at once: each starts slowly.
+debs=() rpms=()
+while read -r arch _ _ _ _ _ _ build _ _ <&3; do
+    [[ " ${arches[*]} " == *" $arch "* ]] || continue
+    debs+=("$build/packages/argreport_${package_version}_$arch.deb")
+    rpms+=("$(ls "$build"/packages/argreport-"$package_version".*.rpm)")
+done 3< <(foreign_targets)
+logged "lintian on ${debs[*]} finds nothing but Static-Built-Using" lintian_clean "${debs[@]}"
+logged "rpmlint -c packaging/packages/rpmlint.toml ${rpms[*]}" rpmlint -c packaging/packages/rpmlint.toml "${rpms[@]}"
 while read -r arch _ _ machine _ _ _ build _ _ <&3; do
     [[ " ${arches[*]} " == *" $arch "* ]] || continue
     echo "--- $arch"
@@ -29,9 +38,7 @@ while read -r arch _ _ machine _ _ _ build _ _ <&3; do
     check "$deb is for $arch" test "$(dpkg-deb -f "$deb" Architecture)" = "$arch"
     check "$deb's Static-Built-Using names musl-dev:$arch" test "$(dpkg-deb -f "$deb" Static-Built-Using)" \
         = "musl (= $(dpkg-query -W -f='${source:Version}' "musl-dev:$arch"))"
-    logged "lintian on $deb finds nothing but Static-Built-Using" lintian_clean "$deb"
     check "$rpm requires nothing but rpmlib" test -z "$(rpm -qpR "$rpm" | grep -v '^rpmlib(')"
-    logged "rpmlint -c packaging/packages/rpmlint.toml $rpm" rpmlint -c packaging/packages/rpmlint.toml "$rpm"
     mkdir -p "$work/$arch/deb" "$work/$arch/rpm" "$work/$arch/tgz"
     dpkg-deb -x "$deb" "$work/$arch/deb"
     rpm2cpio "$rpm" | (cd "$work/$arch/rpm" && cpio -idm --quiet)

@@ -109,9 +109,9 @@ stripped() { check "$1 is stripped" bash -c '! readelf -SW "$1" | grep -qE "\.sy
 # here, which lintian only warns about on its standard error, and
 # Static-Built-Using (dpkg 1.21.3) is newer than this lintian, which calls it
 # an unknown field.
-lintian_clean() { # .deb
+lintian_clean() { # .deb...
     local findings
-    findings=$(lintian --pedantic -I --fail-on none "$1" | grep -vxF 'W: argreport: unknown-field Static-Built-Using')
+    findings=$(lintian --pedantic -I --fail-on none "$@" | grep -vxF 'W: argreport: unknown-field Static-Built-Using')
     [ -z "$findings" ] || { echo "$findings"; return 1; }
 }
 

@@ -212,7 +212,7 @@ done
 # The provenance is signed as it is written, and SHA256SUMS then covers it.
 python3 packaging/release/provenance.py ${key:+--sign "$key"} "$publish" "$provenance" "${arches[@]}" >/dev/null
 
-packaging/release/repositories.sh "$publish" "$epoch" $key
+packaging/release/repositories.sh "$publish" "$epoch" ${key:+"$key"}
 
 signed=()
 if [ -n "$key" ]; then
