@@ -149,8 +149,12 @@ done
 resign() { # what, sign.sh's arguments but the output, the published signature
     local what=$1
     shift
-    packaging/release/sign.sh "$key" "$(git log -1 --format=%ct)" "${@:1:$#-1}" "$work/again" &&
-        cmp "$work/again" "${*: -1}" && ok "$what, signed again, is the same bytes" || fail "$what signed again gives other bytes"
+    if packaging/release/sign.sh "$key" "$(git log -1 --format=%ct)" "${@:1:$#-1}" "$work/again" &&
+        cmp "$work/again" "${*: -1}"; then
+        ok "$what, signed again, is the same bytes"
+    else
+        fail "$what signed again gives other bytes"
+    fi
 }
 resign "$sums" --detach "$publish/$sums" "$publish/$sums.asc"
 resign "argreport-$name.tar.gz" --detach "$publish/argreport-$name.tar.gz" "$publish/argreport-$name.tar.gz.asc"
