@@ -151,6 +151,11 @@ rm -rf "$logs"
 mkdir -p "$logs"
 logged dev-build.log bash -c 'cmake --preset dev && cmake --build --preset dev'
 
+# Each architecture is built, then tested in a process of its own while the
+# next one builds, with as many tests at once as the machine has
+# processors; after a failure no more start, and the release stops once
+# those running are done.
+running=0 failed=
 for arch in "${arches[@]}"; do
     read -r _ _ _ _ _ _ _ build configure package <<<"${target[$arch]}"
     # The revision is the build's cache variable; set on each run where the
@@ -173,12 +178,6 @@ for arch in "${arches[@]}"; do
     mkdir -p "$logs/$arch"
     tar -xzf "$publish/argreport-$version-linux-$machine.tar.gz" -C "$logs/$arch" --strip-components=2 \
         "argreport-$version-linux-$machine/bin/argreport"
-done
-# The tests, each architecture's in a process of its own, as many at once
-# as the machine has processors; after a failure no more start, and the
-# release stops once those running are done.
-running=0 failed=
-for arch in "${arches[@]}"; do
     if [ "$running" -ge "$(nproc)" ]; then
         wait -n || failed=1
         running=$((running - 1))
