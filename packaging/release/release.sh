@@ -111,7 +111,9 @@ if [ "$revision" = 1 ] && [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
     say "SOURCE_DATE_EPOCH is not used for revision 1, which its commit dates"
     unset SOURCE_DATE_EPOCH
 fi
-cmake --preset dist "-DARGREPORT_PACKAGE_REVISION=$revision" >/dev/null
+# Configured again only for another revision, as every build below.
+grep -qx "ARGREPORT_PACKAGE_REVISION:STRING=$revision" build/dist/CMakeCache.txt 2>/dev/null ||
+    cmake --preset dist "-DARGREPORT_PACKAGE_REVISION=$revision" >/dev/null
 name=$(field build/dist/release.json version)
 # Every file whose bytes a rebuild changes is named with the packages'
 # version, NAME-0upstreamN; the source tarball, the same tree, keeps NAME.
@@ -149,7 +151,8 @@ say "argreport $name, packages $version, for ${arches[*]}"
 
 rm -rf "$logs"
 mkdir -p "$logs"
-logged dev-build.log bash -c 'cmake --preset dev && cmake --build --preset dev'
+# A configured build configures itself again where its files have changed.
+logged dev-build.log bash -c '{ [ -f build/dev/CMakeCache.txt ] || cmake --preset dev; } && cmake --build --preset dev'
 
 # Each architecture is built, then tested in a process of its own while the
 # next one builds, with as many tests at once as the machine has
@@ -158,8 +161,8 @@ logged dev-build.log bash -c 'cmake --preset dev && cmake --build --preset dev'
 running=0 failed=
 for arch in "${arches[@]}"; do
     read -r _ _ _ _ _ _ _ build configure package <<<"${target[$arch]}"
-    # The revision is the build's cache variable; set on each run where the
-    # build holds another, so that an earlier one's stays out.
+    # The revision is the build's cache variable, set where the build holds
+    # another, so that an earlier one's stays out.
     export ARGREPORT_TARGET=$arch
     grep -qx "ARGREPORT_PACKAGE_REVISION:STRING=$revision" "$build/CMakeCache.txt" 2>/dev/null ||
         cmake --preset "$configure" "-DARGREPORT_PACKAGE_REVISION=$revision" >/dev/null
