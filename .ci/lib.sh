@@ -8,13 +8,13 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
 root=$PWD
 . .ci/report.sh
 version=$(sed -n 's/^project(argreport VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-# What the artefacts are named: the version on its tag, a snapshot elsewhere;
-# an image tag holds a snapshot's '+' as '_'.
+# What the artefacts are named: the version on its tag, a snapshot elsewhere.
 release=$(cmake -P cmake/version.cmake)
-image_version=${release//+/_}
 # The upstream packages' version, which also names every artefact a rebuild
-# changes: revision 1, as packaging/packaging.cmake writes a revision.
+# changes, and the images, written as a tag holds it: revision 1, as
+# packaging/packaging.cmake writes a revision.
 package_version=$release-$(sed -n 's/^set(ARGREPORT_PACKAGE_RELEASE "\(.*\)${ARGREPORT_PACKAGE_REVISION}")$/\1/p' packaging/packaging.cmake)1
+image_version=$(cmake -D "ARGREPORT_IMAGE_TAG_OF=$package_version" -P cmake/version.cmake)
 
 # The lines of a document's command block marked "run by SCRIPT: NAME",
 # SCRIPT being the part that calls this, to be run as typed. The document
@@ -22,6 +22,13 @@ package_version=$release-$(sed -n 's/^set(ARGREPORT_PACKAGE_RELEASE "\(.*\)${ARG
 # gone into).
 doc_block() { # document, name
     python3 "$root/docs/transcripts.py" --block "$1" "$(realpath --relative-to="$root" "$part")" "$2"
+}
+
+# A document's commands that a check runs as typed: the indented block under
+# the line <!-- run by SCRIPT: NAME -->.
+doc_block() { # document, script, name
+    awk -v marker="<!-- run by $2: $3 -->" \
+        '$0 == marker { on = 1; next } on && /^    / { print substr($0, 5); next } on { exit }' "$1"
 }
 
 # Builds a configure preset's tree, as its workflow would but for the tests.
@@ -42,6 +49,27 @@ scratch() {
 # native one.
 all_targets() { cmake -P cmake/musl.cmake; }
 foreign_targets() { all_targets | grep -v '^amd64 '; }
+# Each architecture's package workflow, as many at once as the machine has
+# processors (they build in folders of their own), each reported as logged
+# reports it, in the table's order; the status is that of the first to fail.
+packaged() { # Debian's names of architectures
+    local dir arch package status=0
+    dir=$(mktemp -d)
+    all_targets | awk -v want=" $* " 'index(want, " " $1 " ") { print $1, $10 }' |
+        xargs -P "$(nproc)" -L 1 bash -c \
+            'ARGREPORT_TARGET=$2 cmake --workflow --preset "$3" >"$1/$2.log" 2>&1; echo $? >"$1/$2.status"' _ "$dir"
+    while read -r arch package; do
+        if [ "$(cat "$dir/$arch.status" 2>/dev/null)" = 0 ]; then
+            ok "ARGREPORT_TARGET=$arch cmake --workflow --preset $package"
+        else
+            tail -n 40 "$dir/$arch.log" 2>/dev/null
+            fail "ARGREPORT_TARGET=$arch cmake --workflow --preset $package"
+            status=1
+        fi
+    done < <(all_targets | awk -v want=" $* " 'index(want, " " $1 " ") { print $1, $10 }')
+    rm -rf "$dir"
+    return $status
+}
 
 # The typical road: PROGRAM 42 x, run through WRAPPER (chroot DIR, say) if
 # one is given, prints what it must.
@@ -63,9 +91,9 @@ stripped() { check "$1 is stripped" bash -c '! readelf -SW "$1" | grep -qE "\.sy
 # here, which lintian only warns about on its standard error, and
 # Static-Built-Using (dpkg 1.21.3) is newer than this lintian, which calls it
 # an unknown field.
-lintian_clean() { # .deb
+lintian_clean() { # .deb...
     local findings
-    findings=$(lintian --pedantic -I --fail-on none "$1" | grep -vxF 'W: argreport: unknown-field Static-Built-Using')
+    findings=$(lintian --pedantic -I --fail-on none "$@" | grep -vxF 'W: argreport: unknown-field Static-Built-Using')
     [ -z "$findings" ] || { echo "$findings"; return 1; }
 }
 

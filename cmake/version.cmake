@@ -2,10 +2,14 @@
 # package's version, the package note and the image's tag:
 #   - VERSION, on a commit tagged vVERSION (an annotated tag) whose
 #     project(VERSION) and changelog's top entry both say VERSION;
-#   - otherwise a snapshot, LAST+gitYYYYMMDD.COMMIT, where LAST is the
-#     version of the last release tag behind the commit (project(VERSION)
-#     when there is none), the date is the commit's, in UTC, and COMMIT the
-#     first 7 digits of its id. Debian and RPM both sort it after LAST.
+#   - otherwise a snapshot of project(VERSION), VERSION~gitYYYYMMDD.COMMIT
+#     before that version's release, VERSION+gitYYYYMMDD.COMMIT after it
+#     (its tag vVERSION is behind the commit): Debian and RPM sort '~'
+#     before the version and '+' after it, so that whoever installed a
+#     snapshot upgrades to the release that follows it. The date is the
+#     commit's, in UTC, and COMMIT the first 7 digits of its id. Only the
+#     tag tells after from before: a clone without tags calls a commit
+#     after a release a snapshot before it, which sorts lower, never higher.
 # A build from a source tarball takes the name recorded in it, and nothing
 # else does; a tree made by git archive is named from what git wrote into
 # git-archive.cmake; any other tree, without git, stops the configuration
@@ -14,10 +18,11 @@
 # Included by CMakeLists.txt (PROJECT_SOURCE_DIR and PROJECT_VERSION set),
 # by dist.cmake (SOURCE_DIR set), or run alone to print the name:
 #   cmake -P cmake/version.cmake
-# Sets ARGREPORT_VERSION, ARGREPORT_IMAGE_VERSION (an image tag cannot hold
-# '+', which becomes '_'; nothing else in a version can be '_'),
-# ARGREPORT_TAGGED (the tag, or empty), ARGREPORT_EPOCH and
-# ARGREPORT_REVISION (the commit's time and id, empty when unknown).
+# Sets ARGREPORT_VERSION, ARGREPORT_TAGGED (the tag, or empty), ARGREPORT_EPOCH
+# and ARGREPORT_REVISION (the commit's time and id, empty when unknown), and
+# defines argreport_image_tag, which writes a version as an image tag can
+# hold it. With -DARGREPORT_IMAGE_TAG_OF=VERSION, run as a script, it
+# prints that instead of the name.
 cmake_policy(VERSION 3.25) # run with -P, no project() has set them
 if(NOT SOURCE_DIR)
     if(PROJECT_SOURCE_DIR)
@@ -44,6 +49,8 @@ function(argreport_time out format epoch)
     set(${out} "${time}" PARENT_SCOPE)
 endfunction()
 
+include("${CMAKE_CURRENT_LIST_DIR}/changelog.cmake")
+
 set(ARGREPORT_VERSION "")
 set(ARGREPORT_TAGGED "")
 set(ARGREPORT_REVISION "")
@@ -63,8 +70,8 @@ get_filename_component(source_real "${SOURCE_DIR}" REALPATH)
 if(toplevel)
     get_filename_component(toplevel "${toplevel}" REALPATH)
 endif()
-set(tags "")   # the release tags on the commit
-set(last "")   # the last release tag behind it, or on it
+set(tags "")      # the release tags on the commit
+set(released "") # whether project(VERSION)'s release is behind it
 # Only this project's own checkout: not one it was unpacked into.
 if(toplevel AND toplevel STREQUAL source_real)
     if(EXISTS "${record}")
@@ -109,9 +116,11 @@ if(toplevel AND toplevel STREQUAL source_real)
                 "(git tag -d ${tag}; git tag -a ${tag}).")
         endif()
     endforeach()
-    execute_process(COMMAND ${git} describe --tags --abbrev=0 --match "v[0-9]*" HEAD
-        WORKING_DIRECTORY "${SOURCE_DIR}"
-        OUTPUT_VARIABLE last OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    execute_process(COMMAND ${git} merge-base --is-ancestor "refs/tags/v${PROJECT_VERSION}" HEAD
+        WORKING_DIRECTORY "${SOURCE_DIR}" RESULT_VARIABLE not_released OUTPUT_QUIET ERROR_QUIET)
+    if(not_released EQUAL 0)
+        set(released TRUE)
+    endif()
 elseif(EXISTS "${record}")
     include("${record}")
 else()
@@ -123,10 +132,11 @@ else()
         set(ARGREPORT_EPOCH "${ARGREPORT_ARCHIVED_EPOCH}")
         set(ARGREPORT_REVISION "${ARGREPORT_ARCHIVED_COMMIT}")
         if(ARGREPORT_ARCHIVED_DESCRIBE MATCHES "^(v[0-9][^ ]*)-[0-9]+-g[0-9a-f]+$")
-            set(last "${CMAKE_MATCH_1}")
+            if(CMAKE_MATCH_1 STREQUAL "v${PROJECT_VERSION}")
+                set(released TRUE)
+            endif()
         elseif(ARGREPORT_ARCHIVED_DESCRIBE MATCHES "^v[0-9]")
             set(tags "${ARGREPORT_ARCHIVED_DESCRIBE}")
-            set(last "${ARGREPORT_ARCHIVED_DESCRIBE}")
         endif()
     elseif(ARGREPORT_NAME)
         set(ARGREPORT_VERSION "${ARGREPORT_NAME}")
@@ -140,9 +150,7 @@ else()
 endif()
 
 if(NOT ARGREPORT_VERSION AND ARGREPORT_REVISION)
-    # The changelog's top entry: "argreport (VERSION-REVISION) ...".
-    file(STRINGS "${SOURCE_DIR}/packaging/packages/changelog" top LIMIT_COUNT 1)
-    string(REGEX REPLACE "^argreport \\(([^)-]+)(-[^)]+)?\\).*" "\\1" changelog_version "${top}")
+    argreport_changelog_top("${SOURCE_DIR}/packaging/packages/changelog" changelog_version _)
     foreach(tag IN LISTS tags)
         string(REGEX REPLACE "^v" "" tagged "${tag}")
         if(NOT tagged STREQUAL PROJECT_VERSION)
@@ -161,17 +169,30 @@ if(NOT ARGREPORT_VERSION AND ARGREPORT_REVISION)
     endforeach()
 
     if(NOT ARGREPORT_VERSION)
-        string(REGEX REPLACE "^v" "" last "${last}")
-        if(NOT last)
-            set(last "${PROJECT_VERSION}")
+        set(after "~")
+        if(released)
+            set(after "+")
         endif()
         argreport_time(day "%Y%m%d" "${ARGREPORT_EPOCH}")
         string(SUBSTRING "${ARGREPORT_REVISION}" 0 7 short)
-        set(ARGREPORT_VERSION "${last}+git${day}.${short}")
+        set(ARGREPORT_VERSION "${PROJECT_VERSION}${after}git${day}.${short}")
     endif()
 endif()
-string(REPLACE "+" "_" ARGREPORT_IMAGE_VERSION "${ARGREPORT_VERSION}")
+
+# An image tag holds letters, digits, '_', '.' and '-': a snapshot's '+'
+# becomes '_' and its '~' '-'. No name holds '_', and none a '-' before its
+# packages' revision, so a tag still maps back to one name.
+function(argreport_image_tag out version)
+    string(REPLACE "+" "_" version "${version}")
+    string(REPLACE "~" "-" version "${version}")
+    set(${out} "${version}" PARENT_SCOPE)
+endfunction()
 
 if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
-    execute_process(COMMAND "${CMAKE_COMMAND}" -E echo "${ARGREPORT_VERSION}")
+    if(DEFINED ARGREPORT_IMAGE_TAG_OF)
+        argreport_image_tag(tag "${ARGREPORT_IMAGE_TAG_OF}")
+        execute_process(COMMAND "${CMAKE_COMMAND}" -E echo "${tag}")
+    else()
+        execute_process(COMMAND "${CMAKE_COMMAND}" -E echo "${ARGREPORT_VERSION}")
+    endif()
 endif()

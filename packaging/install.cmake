@@ -8,6 +8,9 @@
 set(ARGREPORT_COPYRIGHT "${CMAKE_CURRENT_BINARY_DIR}/copyright")
 file(READ "${ARGREPORT_PACKAGING}/packages/copyright" copyright)
 set(ARGREPORT_STATIC_BUILT_USING "")
+# musl's version as Debian gives it, and as musl itself does: the CPE, the
+# RPM's bundled(musl) and the SBOM name musl by that.
+set(ARGREPORT_MUSL_VERSION "")
 set(ARGREPORT_MUSL_UPSTREAM_VERSION "")
 if(ARGREPORT_MUSL_LIBDIR AND ARGREPORT_LINK_OPTIONS)
     execute_process(COMMAND dpkg-query -S "${ARGREPORT_MUSL_LIBDIR}/libc.a"
@@ -17,10 +20,10 @@ if(ARGREPORT_MUSL_LIBDIR AND ARGREPORT_LINK_OPTIONS)
         execute_process(
             COMMAND dpkg-query -W "-f=\${source:Package} (= \${source:Version})" "${owner}"
             OUTPUT_VARIABLE ARGREPORT_STATIC_BUILT_USING)
-        string(REGEX REPLACE "^[^ ]* \\(= (.*)\\)$" "\\1" musl_version
+        string(REGEX REPLACE "^[^ ]* \\(= (.*)\\)$" "\\1" ARGREPORT_MUSL_VERSION
             "${ARGREPORT_STATIC_BUILT_USING}")
         # Debian's version less its epoch and revision: musl's own.
-        string(REGEX REPLACE "^([0-9]+:)?(.*)-[^-]*$" "\\2" ARGREPORT_MUSL_UPSTREAM_VERSION "${musl_version}")
+        string(REGEX REPLACE "^([0-9]+:)?(.*)-[^-]*$" "\\2" ARGREPORT_MUSL_UPSTREAM_VERSION "${ARGREPORT_MUSL_VERSION}")
         string(REGEX REPLACE ":.*" "" owner_name "${owner}")
         set(musl_copyright_default "/usr/share/doc/${owner_name}/copyright")
     endif()
@@ -31,6 +34,7 @@ if(ARGREPORT_MUSL_LIBDIR AND ARGREPORT_LINK_OPTIONS)
             "every copy of the binary. Name it with -DARGREPORT_MUSL_COPYRIGHT=FILE.")
     endif()
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ARGREPORT_MUSL_COPYRIGHT}")
+    set(musl_version "${ARGREPORT_MUSL_VERSION}")
     if(NOT musl_version)
         set(musl_version "(version unknown)")
     endif()
@@ -71,43 +75,28 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE
 # The changelog the packages carry starts with their own version: the
 # project's, when its top entry is this revision of this version; else with
 # an entry for the snapshot or the rebuild, ahead of the project's.
-file(READ "${ARGREPORT_PACKAGING}/packages/changelog" changelog)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ARGREPORT_PACKAGING}/packages/changelog")
-string(REGEX MATCH "^argreport \\(([^)-]+)-0upstream([0-9]+)\\)" top "${changelog}")
-if(NOT top)
-    message(FATAL_ERROR "packaging/packages/changelog does not start with an entry \"argreport (VERSION-0upstreamN) ...\"")
-endif()
-if(CMAKE_MATCH_1 STREQUAL ARGREPORT_VERSION AND CMAKE_MATCH_2 GREATER ARGREPORT_PACKAGE_REVISION)
-    message(FATAL_ERROR "packaging/packages/changelog's top entry is ${CMAKE_MATCH_1}-0upstream${CMAKE_MATCH_2}, later "
+set(project_changelog "${ARGREPORT_PACKAGING}/packages/changelog")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${project_changelog}")
+argreport_changelog_top("${project_changelog}" top_version top_release)
+string(REPLACE "0upstream" "" top_revision "${top_release}")
+if(top_version STREQUAL ARGREPORT_VERSION AND top_revision GREATER ARGREPORT_PACKAGE_REVISION)
+    message(FATAL_ERROR "packaging/packages/changelog's top entry is ${top_version}-${top_release}, later "
         "than revision ${ARGREPORT_PACKAGE_REVISION}, which is being built: build revision "
-        "${CMAKE_MATCH_2} or later (-DARGREPORT_PACKAGE_REVISION=${CMAKE_MATCH_2})")
-elseif(NOT (CMAKE_MATCH_1 STREQUAL ARGREPORT_VERSION AND CMAKE_MATCH_2 EQUAL ARGREPORT_PACKAGE_REVISION))
-    if(ARGREPORT_VERSION STREQUAL CMAKE_MATCH_1)
-        set(why "Rebuilt from the source of ${CMAKE_MATCH_1}-0upstream${CMAKE_MATCH_2}")
-        set(distribution unstable)
-        # Dated when it is rebuilt, which only the rebuilder knows; the same
-        # date builds the same bytes again.
-        if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
-            message(FATAL_ERROR "Revision ${ARGREPORT_PACKAGE_REVISION} is a rebuild, whose changelog entry "
-                "is dated by the rebuilder: set SOURCE_DATE_EPOCH to the rebuild's time "
-                "(SOURCE_DATE_EPOCH=$(date +%s)), and give the same value to build it again.")
-        endif()
-    else()
-        set(why "Snapshot of commit ${ARGREPORT_REVISION}, not a release")
-        set(distribution UNRELEASED)
-    endif()
-    if(ARGREPORT_STATIC_BUILT_USING)
-        string(APPEND why ".\n  * Linked statically with ${ARGREPORT_STATIC_BUILT_USING}")
-    endif()
-    argreport_time(when "%a, %d %b %Y %H:%M:%S +0000" "${ARGREPORT_EPOCH}")
-    set(changelog "argreport (${ARGREPORT_PACKAGE_VERSION}) ${distribution}; urgency=medium
-
-  * ${why}.
-
- -- The argreport developers <maintainers@users.noreply.c-seed-8142300e.example>  ${when}
-
-${changelog}")
+        "${top_revision} or later (-DARGREPORT_PACKAGE_REVISION=${top_revision})")
+elseif(top_version STREQUAL ARGREPORT_VERSION AND NOT top_revision EQUAL ARGREPORT_PACKAGE_REVISION
+       AND NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+    # A rebuild is dated when it is rebuilt, which only the rebuilder knows;
+    # the same date builds the same bytes again.
+    message(FATAL_ERROR "Revision ${ARGREPORT_PACKAGE_REVISION} is a rebuild, whose changelog entry "
+        "is dated by the rebuilder: set SOURCE_DATE_EPOCH to the rebuild's time "
+        "(SOURCE_DATE_EPOCH=$(date +%s)), and give the same value to build it again.")
 endif()
+set(linked "")
+if(ARGREPORT_STATIC_BUILT_USING)
+    set(linked "Linked statically with ${ARGREPORT_STATIC_BUILT_USING}.")
+endif()
+argreport_changelog(changelog "${project_changelog}" "${ARGREPORT_VERSION}" "${ARGREPORT_PACKAGE_RELEASE}"
+    "${ARGREPORT_EPOCH}" ${linked})
 file(CONFIGURE OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/changelog" CONTENT "${changelog}")
 
 foreach(doc "${CMAKE_CURRENT_BINARY_DIR}/argreport.1" "${CMAKE_CURRENT_BINARY_DIR}/argreport.zh_CN.1"

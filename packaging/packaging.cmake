@@ -53,6 +53,9 @@ if(NOT ARGREPORT_PACKAGE_REVISION MATCHES "^[1-9][0-9]*$")
 endif()
 set(ARGREPORT_PACKAGE_RELEASE "0upstream${ARGREPORT_PACKAGE_REVISION}")
 set(ARGREPORT_PACKAGE_VERSION "${ARGREPORT_VERSION}-${ARGREPORT_PACKAGE_RELEASE}")
+# The images are named after the packages' version too: a rebuild's image is
+# another image, under another tag, and no tag ever moves to other bytes.
+argreport_image_tag(ARGREPORT_IMAGE_VERSION "${ARGREPORT_PACKAGE_VERSION}")
 
 # Who makes it and what it is, as every artefact says it.
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})

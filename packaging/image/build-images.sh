@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the image of every architecture, as the image target of each
-# release build makes it (argreport:VERSION-ARCH), building first any
-# release that is missing, and then the manifest list
-# localhost/argreport:VERSION over all of them, also named
+# release build makes it (argreport:PV-ARCH, PV the packages' version as a
+# tag holds it), building first any release that is missing, and then the
+# manifest list localhost/argreport:PV over all of them, also named
 # localhost/argreport:latest, offline. Each entry of the list carries the
 # annotations of its image. Then it writes the list with its images, as one
 # would publish them, to build/images/argreport-NAME-0upstreamN-oci.tar, an OCI image
@@ -14,10 +14,6 @@
 #   packaging/image/build-images.sh [ARCH...]     (Debian's names; all by default)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-# The release's name (see cmake/version.cmake), with a snapshot's '+',
-# which a tag cannot hold, as '_'.
-version=$(cmake -P cmake/version.cmake)
-version=${version//+/_}
 # Each target of cmake/musl.cmake: its build folder and the workflow that
 # builds it, by architecture; all of them by default.
 declare -A build workflow
@@ -29,6 +25,13 @@ targets=("$@")
 for arch in "${targets[@]}"; do
     [ -n "${build[$arch]:-}" ] || { echo "$0: $arch is none of the targets in cmake/musl.cmake" >&2; exit 2; }
 done
+for arch in "${targets[@]}"; do
+    if [ ! -x "${build[$arch]}/argreport" ]; then
+        ARGREPORT_TARGET=$arch cmake --workflow --preset "${workflow[$arch]}" >/dev/null
+    fi
+done
+# The packages' version, which names the images, as a tag holds it.
+version=$(jq -er .image_version "${build[${targets[0]}]}/release.json")
 list=localhost/argreport:$version
 
 latest=localhost/argreport:latest
@@ -45,9 +48,6 @@ done
 
 images=()
 for arch in "${targets[@]}"; do
-    if [ ! -x "${build[$arch]}/argreport" ]; then
-        ARGREPORT_TARGET=$arch cmake --workflow --preset "${workflow[$arch]}" >/dev/null
-    fi
     cmake --build "${build[$arch]}" --target image >/dev/null
     images+=("localhost/argreport:$version-$arch")
     echo "built localhost/argreport:$version-$arch"
@@ -78,12 +78,12 @@ echo "built the manifest list $list ($latest) of ${targets[*]}"
 
 layout=build/images/layout
 # Named with the packages' version, as every artefact a rebuild changes.
-archive=build/images/argreport-$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["package_version"])' "${build[${targets[0]}]}/release.json")-oci.tar
+archive=build/images/argreport-$(jq -er .package_version "${build[${targets[0]}]}/release.json")-oci.tar
 rm -rf "$layout" "$archive"
 mkdir -p "$layout"
 podman manifest push --quiet --all --format oci "$list" "oci:$layout:$version"
 # The list takes the annotations its entries agree on; where they differ
-# (the licences of armhf, which holds musl's BSD-licensed start-up code),
+# (the licences, where one architecture's binary holds code under another),
 # the list, which holds them all, takes every term once, joined by AND.
 python3 - "$layout" <<'PY'
 import hashlib, json, os, sys

@@ -1,11 +1,30 @@
 #!/usr/bin/env bash
-# The container image: the same built twice, its user, labels and files;
-# then the images of every architecture and their manifest list, the same
-# built twice, the arm64 one run under qemu. The README's recipes that run
-# the image, its pod's among them, are docs/check_transcripts.sh's.
+# The container images of the release, as packaging/release/release.sh
+# built them in the clone tagged as a release (build/tagged; built here
+# when it has not): the native image as the README builds it, its user,
+# labels and files; then every architecture's image and their manifest
+# list, built once again under umask 077, which must give the same images,
+# list and archive, the arm64 one run under qemu. The README's recipes that
+# run the image, its pod's among them, are docs/check_transcripts.sh's.
 . "$(dirname "$0")/../../.ci/lib.sh"
 own_network "$@"
+tree=$(tagged_tree) || { fail "a clone tagged v$version"; finish; }
+# shellcheck source=.ci/lib.sh
+. "$tree/.ci/lib.sh"
 scratch
+mapfile -t arches < <(all_targets | cut -d' ' -f1)
+list=localhost/argreport:$image_version
+archive=build/images/argreport-$package_version-oci.tar
+ids() { for arch in "${arches[@]}"; do podman image inspect --format '{{.Id}}' "localhost/argreport:$image_version-$arch"; done; }
+if [ -f "$archive" ] && podman manifest exists "$list" 2>/dev/null; then
+    ok "the images, their list and its archive, as packaging/release/release.sh built them, are here"
+else
+    logged "packaging/image/build-images.sh" packaging/image/build-images.sh || finish
+fi
+cp "$archive" "$work/archive.tar"
+inspect=$(podman manifest inspect "$list")
+built=$(ids)
+dangling=$(podman images -q --filter dangling=true | sort)
 # The image must hold the packaged binary and copyright file.
 logged "cmake --workflow --preset package" cmake --workflow --preset package || finish
 dpkg-deb -x "build/release/packages/argreport_${package_version}_amd64.deb" "$work/deb"
@@ -13,12 +32,8 @@ image=argreport:$image_version
 untag() { podman rmi -f "$image" "$image-amd64" argreport:latest >/dev/null 2>&1; }
 
 logged "the image builds" cmake --build build/release --target image || finish
-id1=$(podman image inspect --format '{{.Id}}' "$image")
-untag
-rm -rf build/release/image/argreport build/release/image/copyright
-logged "the image builds under umask 077" bash -c 'umask 077 && cmake --build build/release --target image'
 id2=$(podman image inspect --format '{{.Id}}' "$image")
-check "the image builds to the same id under umask 022 and 077: $id1" test "$id1" = "$id2"
+check "the image builds to the same id as the list's amd64 entry: $id2" test "$id2" = "$(head -n 1 <<<"$built")"
 check "the image runs as 65534:65534" test "$(podman image inspect --format '{{.Config.User}}' "$image")" = 65534:65534
 labels=$(podman image inspect --format '{{range $k, $v := .Config.Labels}}{{$k}}={{$v}}
 {{end}}' "$image")
@@ -44,9 +59,8 @@ check "podman run $image 42 x" test "$(podman run --rm "${podman_run_opts[@]}" "
 check "the image is also argreport:latest" test "$(podman image inspect --format '{{.Id}}' argreport:latest)" = "$id2"
 untag
 
-# Every architecture's image, and their list.
-list=localhost/argreport:$image_version
-mapfile -t arches < <(all_targets | cut -d' ' -f1)
+# Every architecture's image, and their list, built once again, as a
+# reproducible build gives them: the same.
 # Each OCI platform's architecture, as the list names it: arm for linux/arm/v7.
 platforms=$(all_targets | cut -d' ' -f6 | cut -d/ -f2 | tr '\n' ' ')
 remove_all() {
@@ -55,8 +69,14 @@ remove_all() {
     podman manifest rm localhost/argreport:latest >/dev/null 2>&1
     podman rmi -f argreport:latest >/dev/null 2>&1
 }
-logged "packaging/image/build-images.sh" packaging/image/build-images.sh || finish
-inspect=$(podman manifest inspect "$list")
+remove_all
+rm -rf build/release*/image/argreport build/release*/image/copyright
+logged "packaging/image/build-images.sh again, under umask 077" bash -c 'umask 077 && packaging/image/build-images.sh' || finish
+check "the archive is the same when built again" cmp "$archive" "$work/archive.tar"
+check "every image is the same when built again" test "$(ids)" = "$built"
+check "building the images again leaves no unnamed image" test "$(podman images -q --filter dangling=true | sort)" = "$dangling"
+check "the manifest list and its images are the same when built again" \
+    test "$(podman manifest inspect "$list")" = "$inspect"
 listed=$(grep -o '"architecture": "[^"]*"' <<<"$inspect" | cut -d'"' -f4 | tr '\n' ' ')
 check "the manifest list holds $platforms" test "$listed" = "$platforms"
 check "localhost/argreport:latest is the manifest list" test "$(podman manifest inspect localhost/argreport:latest)" = "$inspect"
@@ -77,7 +97,6 @@ done
 # The list as published: the archive's list holds the same images, by their
 # ids, and says what their annotations say, with every licence of any of
 # them; skopeo copies it to a registry, or here a directory, as it is.
-archive=build/images/argreport-$package_version-oci.tar
 mkdir "$work/oci"
 tar -xf "$archive" -C "$work/oci"
 blob() { cat "$work/oci/blobs/sha256/${1#sha256:}"; }
@@ -105,14 +124,6 @@ check "the archive's list names every licence of its images: $every" \
 check "skopeo copy --all takes the archive's list as it is" bash -c \
     'skopeo copy -q --all "oci-archive:$1:$2" "oci:$3:$2" && test "$(skopeo inspect --raw "oci:$3:$2")" = "$4"' \
     _ "$archive" "$image_version" "$work/copied" "$published"
-cp "$archive" "$work/archive.tar"
-dangling=$(podman images -q --filter dangling=true | sort)
-remove_all
-logged "packaging/image/build-images.sh again" packaging/image/build-images.sh
-check "the archive is the same when built again" cmp "$archive" "$work/archive.tar"
-check "building the images again leaves no unnamed image" test "$(podman images -q --filter dangling=true | sort)" = "$dangling"
-check "the manifest list and its images are the same when built again" \
-    test "$(podman manifest inspect "$list")" = "$inspect"
 # The README's command, now that argreport is the list: podman runs an entry.
 check "podman run argreport 42 x, the README's, with argreport the list" \
     test "$(podman run --rm "${podman_run_opts[@]}" argreport 42 x)" = "$(road_report /argreport)"

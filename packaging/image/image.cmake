@@ -8,13 +8,13 @@ add_custom_command(OUTPUT "${ARGREPORT_IMAGE_DIR}/argreport" "${ARGREPORT_IMAGE_
     DEPENDS argreport "${ARGREPORT_COPYRIGHT}" VERBATIM)
 add_custom_target(image_context DEPENDS "${ARGREPORT_IMAGE_DIR}/argreport"
     "${ARGREPORT_IMAGE_DIR}/copyright")
-# Tagged with the version and the architecture; a native build is also the
-# version's and latest, the name the README runs, which stays the same from
-# a snapshot to a release, until packaging/image/build-images.sh gives both
-# names to the manifest list over every architecture's image, whose native
-# entry it is. A tag cannot hold a snapshot's '+', which becomes '_'. A list
-# already holding a name is removed first, or the build would leave it
-# behind unnamed.
+# Tagged with the packages' version and the architecture; a native build is
+# also the packages' version's and latest, the name the README runs, which
+# stays the same from a snapshot to a release, until
+# packaging/image/build-images.sh gives both names to the manifest list over
+# every architecture's image, whose native entry it is. latest is the one
+# name that moves: to the newest build. A list already holding a name is
+# removed first, or the build would leave it behind unnamed.
 set(image_names ${PROJECT_NAME}:${ARGREPORT_IMAGE_VERSION}-${ARGREPORT_DEB_ARCH})
 set(image_list_cleanup "")
 if(NOT CMAKE_CROSSCOMPILING)

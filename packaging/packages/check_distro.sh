@@ -4,8 +4,9 @@
 #   - a build without presets, given a distribution's flags and package
 #     note, keeps them, adds no prefix map of its own, and finds the tests;
 #     one clear error when GoogleTest or musl is missing;
-#   - rpmbuild -ta on the source tarball, with Fedora's cmake macros, flags
-#     and awk, builds and runs the tests in %check; rpmlint on its packages;
+#   - rpmbuild -ta on the source tarball, with Fedora's cmake macros, flags,
+#     awk and dist tag, builds and runs the tests in %check; rpmlint on its
+#     packages; without a dist tag it refuses to build;
 #   - a throwaway debian/ (debhelper 13, dh, cmake) builds the tarball with
 #     dpkg-buildpackage and runs the tests in dh_auto_test; lintian;
 #   - the upstream (static) RPM provides bundled(musl), cannot be relocated
@@ -80,7 +81,7 @@ upstream=build/release/packages/argreport-$package_version.$(uname -m).rpm
 tarball=build/dist/argreport-$release.tar.gz
 srpm=build/dist/argreport-$package_version.src.rpm
 cat >"$work/fedora.macros" <<'EOF'
-%dist %{nil}
+%dist .fc40
 %_vpath_srcdir .
 %_vpath_builddir %{_vendor}-%{_target_os}-build
 %build_cflags -O2 -flto=auto -ffat-lto-objects -fexceptions -g -grecord-gcc-switches -pipe -Wall -Werror=format-security -Wp,-U_FORTIFY_SOURCE,-D_FORTIFY_SOURCE=3 -Wp,-D_GLIBCXX_ASSERTIONS -fstack-protector-strong -mtune=generic -fasynchronous-unwind-tables -fstack-clash-protection
@@ -94,6 +95,13 @@ cat >"$work/fedora.macros" <<'EOF'
 EOF
 mkdir "$work/bin"
 ln -s "$(command -v gawk)" "$work/bin/awk" || fail "gawk, Fedora's awk, is not installed"
+# Without a distribution's tag its packages would take the upstream RPMs'
+# name: the spec refuses to build.
+if rpmbuild -tp --nodeps --define "dist %{nil}" --define "_topdir $work/untagged" "$tarball" >"$work/untagged.log" 2>&1; then
+    fail "rpmbuild -tp with an empty %dist went through: its RPM would be named $(basename "$upstream")"
+else
+    check "rpmbuild with an empty %dist is refused, saying why" grep -q "take the name of the upstream static RPMs, argreport-$package_version" "$work/untagged.log"
+fi
 # No BuildRequires can be met from rpm's database on this system: --nodeps.
 if PATH=$work/bin:$PATH LC_ALL=C.UTF-8 rpmbuild -ta --nodeps --load "$work/fedora.macros" \
         --define "_topdir $work/rpmbuild" "$tarball" >"$work/rpmbuild.log" 2>&1; then
@@ -109,12 +117,12 @@ ran_tests() { # log, the line that starts the step
 }
 check "its %check ran the tests, and all passed" ran_tests "$work/rpmbuild.log" 'Executing(%check)'
 check "its build added no -ffile-prefix-map" bash -c '! grep -q -- -ffile-prefix-map "$1"' _ "$work/rpmbuild.log"
-rpm=$work/rpmbuild/RPMS/$(uname -m)/argreport-$package_version.$(uname -m).rpm
+rpm=$work/rpmbuild/RPMS/$(uname -m)/argreport-$package_version.fc40.$(uname -m).rpm
 rpm2cpio "$rpm" 2>/dev/null | (mkdir "$work/spec-rpm" && cd "$work/spec-rpm" && cpio -idm --quiet 2>/dev/null)
 check "its binary is built with the distribution's flags: linked dynamically, with Fedora's note" \
     bash -c 'readelf -lW "$1" | grep -q INTERP &&
         [ "$(readelf -nW "$1" | sed -n "s/.*Packaging Metadata: //p")" = "$2" ]' _ "$work/spec-rpm/usr/bin/argreport" \
-    "{\"type\":\"rpm\",\"name\":\"argreport\",\"version\":\"$package_version\",\"architecture\":\"$(uname -m)\"}"
+    "{\"type\":\"rpm\",\"name\":\"argreport\",\"version\":\"$package_version.fc40\",\"architecture\":\"$(uname -m)\"}"
 check "its RPM declares the copyright file %license" test "$(rpm -qpL "$rpm" 2>/dev/null)" = /usr/share/doc/argreport/copyright
 # Its changelog says what the spec builds, not what the upstream packages are.
 spec_changelog=$(rpm -qp --changelog "$rpm" 2>/dev/null | tr -s ' \n' '  ')
@@ -181,8 +189,9 @@ findings=$(lintian --pedantic -I --fail-on none "$deb"/*.changes 2>/dev/null | g
 if [ -z "$findings" ]; then ok "lintian --pedantic -I finds nothing unexplained"; else echo "$findings"; fail "lintian"; fi
 
 # --- The upstream RPM: the static release.
-native=$(dpkg --print-architecture)
-musl=$(dpkg-query -W -f='${Version}' "musl-dev:$native" | sed -E 's/^[0-9]+://; s/-[^-]*$//')
+# musl's own version, as the build reads it from Debian's, which the .deb's
+# Static-Built-Using gives (packaging/packages/check_packages.sh).
+musl=$(jq -r .musl_upstream_version build/release/release.json)
 check "the upstream RPM provides bundled(musl) = $musl, the musl it links" \
     grep -qx "bundled(musl) = $musl" <(rpm -qp --provides "$upstream" 2>/dev/null)
 rpm2cpio "$upstream" 2>/dev/null | (mkdir "$work/upstream-rpm" && cd "$work/upstream-rpm" && cpio -idm --quiet 2>/dev/null)

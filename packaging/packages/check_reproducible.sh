@@ -11,22 +11,22 @@
 # Each runs a second or more after the last, with no SOURCE_DATE_EPOCH, so
 # that no build time, path, umask or file system can hide. Other
 # architectures named as arguments (Debian's names) are built in the first
-# clone too, and compared with their build/release-ARCH.
+# clone too, several at once, and compared with their build/release-ARCH.
 #   packaging/packages/check_reproducible.sh [ARCH...]
-set -euo pipefail
-cd "$(dirname "$0")/../.."
+# shellcheck source=.ci/lib.sh
+. "$(dirname "$0")/../../.ci/lib.sh"
 unset SOURCE_DATE_EPOCH
-version=$(cmake -P cmake/version.cmake)
-[ -f build/release/release.json ] || { echo "FAILED: no build/release; build the package workflow first"; exit 1; }
+version=$release
+[ -f build/release/release.json ] || { fail "no build/release; build the package workflow first"; finish; }
 # The packages' version, as the build names it.
-package_version=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["package_version"])' build/release/release.json)
+package_version=$(jq -er .package_version build/release/release.json)
 artefacts=(argreport packages/SHA256SUMS "packages/argreport_${package_version}_amd64.deb"
            "packages/argreport-${package_version}.x86_64.rpm"
            "packages/argreport-${package_version}-linux-x86_64.tar.gz")
 for f in "${artefacts[@]}"; do
-    [ -f "build/release/$f" ] || { echo "FAILED: no build/release/$f; build the package workflow first"; exit 1; }
+    [ -f "build/release/$f" ] || { fail "no build/release/$f; build the package workflow first"; finish; }
 done
-[ "$(stat -f -c %T /dev/shm 2>/dev/null)" = tmpfs ] || { echo "FAILED: /dev/shm is not a tmpfs"; exit 1; }
+[ "$(stat -f -c %T /dev/shm 2>/dev/null)" = tmpfs ] || { fail "/dev/shm is not a tmpfs"; finish; }
 
 work=$(mktemp -d)
 shm=$(mktemp -d -p /dev/shm)
@@ -37,37 +37,30 @@ cmake --workflow --preset dist >/dev/null
 mkdir "$work/unpacked"
 tar -xzf "build/dist/argreport-$version.tar.gz" -C "$work/unpacked"
 three="$work/unpacked/argreport-$version"
-[ ! -e "$three/.git" ] || { echo "FAILED: the source tarball holds .git"; exit 1; }
+[ ! -e "$three/.git" ] || { fail "the source tarball holds .git"; finish; }
 
-build() { # directory, umask[, architecture]
-    local folder=build/release package=package files=("${artefacts[@]}")
-    if [ -n "${3:-}" ]; then
-        read -r _ _ _ _ _ _ _ folder _ package < <(cmake -P cmake/musl.cmake | awk -v arch="$3" '$1 == arch')
-        [ -n "$package" ] || { echo "FAILED: $3 is none of the targets in cmake/musl.cmake"; exit 1; }
+build() { # directory, umask, architectures (Debian's names)
+    local dir=$1 mask=$2 arch folder files f
+    shift 2
+    sleep 1
+    (cd "$dir" && umask "$mask" && packaged "$@")
+    for arch in "$@"; do
+        folder=$(all_targets | awk -v arch="$arch" '$1 == arch { print $8 }')
+        [ -n "$folder" ] || { fail "$arch is none of the targets in cmake/musl.cmake"; continue; }
         files=(argreport packages/SHA256SUMS)
         for f in "$folder"/packages/*.deb "$folder"/packages/*.rpm "$folder"/packages/*.tar.gz; do
-            files+=("packages/$(basename "$f")")
+            files+=("packages/${f##*/}")
         done
-    fi
-    sleep 1
-    (cd "$1" && umask "$2" && ARGREPORT_TARGET=${3:-} cmake --workflow --preset "$package" >/dev/null)
-    for f in "${files[@]}"; do
-        if cmp "$folder/$f" "$1/$folder/$f"; then
-            echo "ok: $folder/$f is the same from $1 (umask $2)"
-        else
-            echo "FAILED: $folder/$f differs when built in $1 (umask $2)"
-            exit 1
-        fi
+        for f in "${files[@]}"; do
+            check "$folder/$f is the same from $dir (umask $mask)" cmp "$folder/$f" "$dir/$folder/$f"
+        done
     done
 }
-build "$work/one" 077
-for arch in "$@"; do
-    build "$work/one" 077 "$arch"
-done
+build "$work/one" 077 amd64 "$@"
 (cd "$work/one" && cmake --workflow --preset dist >/dev/null)
 for f in "argreport-$version.tar.gz" SHA256SUMS; do
-    cmp "build/dist/$f" "$work/one/build/dist/$f" || { echo "FAILED: $f differs from another clone"; exit 1; }
-    echo "ok: the source release's $f is the same from $work/one"
+    check "the source release's $f is the same from $work/one" cmp "build/dist/$f" "$work/one/build/dist/$f"
 done
-build "$shm/a/much/longer/path/two" 002
-build "$three" 027
+build "$shm/a/much/longer/path/two" 002 amd64
+build "$three" 027 amd64
+finish

@@ -41,12 +41,14 @@ endif()
 # Those directories belong to the file system's own package.
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/man1
     /usr/share/man/zh_CN /usr/share/man/zh_CN/man1)
-# No build host, build time or file time of the build machine's own.
+# No build host, build time or file time of the build machine's own, as
+# reproducible.macros says, here as the spec's own definitions.
+file(STRINGS "${ARGREPORT_PACKAGING}/packages/reproducible.macros" reproducible REGEX "^%")
+list(TRANSFORM reproducible REPLACE "^%" "%define ")
+list(JOIN reproducible "\n" reproducible)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ARGREPORT_PACKAGING}/packages/reproducible.macros")
 set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${CPACK_PACKAGE_CONTACT}
-%define _buildhost reproducible
-%define use_source_date_epoch_as_buildtime 1
-%define clamp_mtime_to_source_date_epoch 1
-%define source_date_epoch_from_changelog 0
+${reproducible}
 %define _build_id_links none
 %define __os_install_post %{nil}")
 execute_process(

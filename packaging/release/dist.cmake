@@ -33,34 +33,15 @@ if(NOT rebuild_epoch)
 endif()
 set(VERSION "${ARGREPORT_VERSION}")
 file(READ "${SOURCE_DIR}/packaging/packages/argreport.spec.in" spec_in)
-file(READ "${SOURCE_DIR}/packaging/packages/changelog" project_changelog)
-string(REGEX MATCH "^argreport \\(([^)-]+)-(0upstream[0-9]+)\\)" top "${project_changelog}")
-set(top_version "${CMAKE_MATCH_1}")
-set(top_release "${CMAKE_MATCH_2}")
-string(REGEX MATCH "\n -- ([^\n]*>)  " maintainer "${project_changelog}")
-set(maintainer "${CMAKE_MATCH_1}")
+set(project_changelog "${SOURCE_DIR}/packaging/packages/changelog")
+argreport_changelog_top("${project_changelog}" top_version top_release)
 if(top_version STREQUAL ARGREPORT_VERSION)
     set(tarball_release "${top_release}")
 else()
     set(tarball_release 0upstream1)
 endif()
 function(argreport_spec release epoch out)
-    set(changelog "${project_changelog}")
-    if(NOT (top_version STREQUAL ARGREPORT_VERSION AND top_release STREQUAL release))
-        if(top_version STREQUAL ARGREPORT_VERSION)
-            set(why "Rebuilt from the source of ${top_version}-${top_release}")
-        else()
-            set(why "Snapshot of commit ${ARGREPORT_REVISION}, not a release")
-        endif()
-        argreport_time(when "%a, %d %b %Y %H:%M:%S +0000" "${epoch}")
-        set(changelog "argreport (${ARGREPORT_VERSION}-${release}) UNRELEASED; urgency=medium
-
-  * ${why}.
-
- -- ${maintainer}  ${when}
-
-${changelog}")
-    endif()
+    argreport_changelog(changelog "${project_changelog}" "${ARGREPORT_VERSION}" "${release}" "${epoch}")
     # What this spec builds, which is not what the upstream packages are:
     # their items go, and the top entry says what it is.
     string(REGEX REPLACE "  \\* Upstream packages:[^\n]*\n(    [^\n]*\n)*" "" changelog "${changelog}")
@@ -84,12 +65,19 @@ argreport_spec("${tarball_release}" "${ARGREPORT_EPOCH}" spec)
 argreport_spec("${RELEASE}" "${rebuild_epoch}" srpm_spec)
 # The builder's git configuration must not reach the bytes: tar.umask sets
 # the members' modes, core.autocrlf and a global attributes file could
-# change their contents.
+# change their contents. Nor must the clone's tags: git archive would fill
+# git-archive.cmake in with git describe's answer, which depends on them,
+# and a build from the tarball reads the record instead. It goes in as
+# committed.
+set(archived packaging/release/git-archive.cmake)
+execute_process(COMMAND git cat-file blob "HEAD:${archived}"
+    WORKING_DIRECTORY "${SOURCE_DIR}" OUTPUT_VARIABLE archived_text COMMAND_ERROR_IS_FATAL ANY)
 execute_process(
     COMMAND git -c tar.umask=0022 -c core.autocrlf=false -c core.eol=lf
         -c core.attributesFile=/dev/null archive --format=tar "--prefix=${NAME}/"
+        "--add-virtual-file=${NAME}/${archived}:${archived_text}"
         "--add-virtual-file=${NAME}/packaging/source-release.cmake:${record}"
-        "--add-virtual-file=${NAME}/packaging/argreport.spec:${spec}" HEAD
+        "--add-virtual-file=${NAME}/packaging/argreport.spec:${spec}" HEAD -- . ":(exclude)${archived}"
     COMMAND gzip -9n
     WORKING_DIRECTORY "${SOURCE_DIR}" OUTPUT_FILE "${OUTPUT_DIR}/${NAME}.tar.gz"
     COMMAND_ERROR_IS_FATAL ANY)
@@ -114,9 +102,8 @@ if(RPMBUILD)
     execute_process(
         COMMAND "${CMAKE_COMMAND}" -E env "SOURCE_DATE_EPOCH=${rebuild_epoch}"
             "${RPMBUILD}" -bs --quiet --define "_topdir ." --define "_sourcedir ." --define "_specdir ."
-            --define "_builddir BUILD" --define "_srcrpmdir ." --define "dist %{nil}" --define "_buildhost reproducible"
-            --define "use_source_date_epoch_as_buildtime 1" --define "clamp_mtime_to_source_date_epoch 1"
-            --define "source_date_epoch_from_changelog 0" argreport.spec
+            --define "_builddir BUILD" --define "_srcrpmdir ." --define "dist %{nil}"
+            --load "${SOURCE_DIR}/packaging/packages/reproducible.macros" argreport.spec
         WORKING_DIRECTORY "${scratch}" OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
     file(GLOB made "${scratch}/*.src.rpm")
     file(COPY ${made} DESTINATION "${OUTPUT_DIR}")

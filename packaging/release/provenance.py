@@ -1,18 +1,20 @@
 #!/usr/bin/env python3
 """Writes the release's provenance: an in-toto Statement with a SLSA
 Provenance v1 predicate, in a DSSE envelope, as the one line of
-PUBLISH_DIR/argreport-NAME-0upstreamN.intoto.jsonl.
+PUBLISH_DIR/NAME (argreport-NAME-0upstreamN.intoto.jsonl, for a release of
+every architecture).
 
-    packaging/release/provenance.py [--sign KEY] PUBLISH_DIR PRESET...
+    packaging/release/provenance.py [--sign KEY] PUBLISH_DIR NAME ARCH...
 
 With KEY, the envelope's signature is an OpenPGP detached signature by KEY
-(anything gpg takes for a secret key) over DSSE's pre-authentication
-encoding of the statement, so that gpgv verifies it with the key that signs
-SHA256SUMS (docs/releasing.md gives the commands). Without it the envelope
-holds no signature.
+(anything gpg takes for a secret key), made by sign.sh as every signature
+of the release is, over DSSE's pre-authentication encoding of the
+statement, so that gpgv verifies it with the key that signs SHA256SUMS
+(docs/releasing.md gives the commands). Without it the envelope holds no
+signature.
 
-Its subjects are every file of PUBLISH_DIR but the signatures, the checksums
-and the statement itself (the checksums cover the statement). It names the
+Its subjects are every file at the top of PUBLISH_DIR but the signatures,
+the checksums and the statement itself (the checksums cover the statement). It names the
 source commit and the source tarball's digest, the presets run, and the
 Debian packages, with their versions, of the toolchain each build used.
 Every value comes from the release builds (their release.json) and from
@@ -27,6 +29,9 @@ import subprocess
 import sys
 import tarfile
 from urllib.parse import quote
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import debian  # noqa: E402  (beside this script)
 
 # The build's own type is described by a document of the source release
 # itself; the project has no web address, so the URI is the purl of the
@@ -51,22 +56,14 @@ def sha256_file(path):
 
 def package_of(path, required=True):
     """The Debian package that installed path (following symbolic links)."""
-    real = os.path.realpath(path)
-    # With /bin merged into /usr/bin, dpkg may know a file by its old path.
-    for candidate in (path, real, real.replace("/usr/", "/", 1)):
-        out = subprocess.run(["dpkg-query", "-S", candidate], capture_output=True, text=True)
-        if out.returncode == 0:
-            return out.stdout.split(": ", 1)[0].split(", ")[0]
-    if required:
+    package = debian.owner(path)
+    if not package and required:
         die(f"no installed package holds {path}")
-    return None
+    return package
 
 
 def descriptor(package):
-    fields = subprocess.run(
-        ["dpkg-query", "-W", "-f=${Package}\t${Version}\t${Architecture}\n", package],
-        check=True, capture_output=True, text=True).stdout.splitlines()[0].split("\t")
-    name, version, arch = fields
+    name, version, arch = debian.fields(package, "Package", "Version", "Architecture")
     return {"name": f"{name}:{arch}", "uri": f"pkg:deb/debian/{name}@{quote(version, safe='')}?arch={arch}",
             "annotations": {"version": version}}
 
@@ -92,17 +89,17 @@ def pae(payload_type, body):
     return b"DSSEv1 %d %s %d %s" % (len(kind), kind, len(body), body)
 
 
-def sign(key, data):
+def sign(key, epoch, data):
     """An OpenPGP detached signature of data by key, and the key's fingerprint."""
     listing = subprocess.run(["gpg", "--batch", "--with-colons", "--list-secret-keys", key],
                              capture_output=True, text=True)
     fingerprints = [line.split(":")[9] for line in listing.stdout.splitlines() if line.startswith("fpr:")]
     if listing.returncode != 0 or not fingerprints:
         die(f"no secret key {key!r}")
-    signed = subprocess.run(["gpg", "--batch", "--quiet", "--local-user", key, "--detach-sign",
-                             "--output", "-"], input=data, capture_output=True)
+    signed = subprocess.run([os.path.join(os.path.dirname(os.path.abspath(__file__)), "sign.sh"),
+                             key, epoch, "--raw"], input=data, capture_output=True)
     if signed.returncode != 0:
-        die(f"gpg could not sign with {key}: {signed.stderr.decode(errors='replace').strip()}")
+        die(f"could not sign with {key}: {signed.stderr.decode(errors='replace').strip()}")
     return fingerprints[0], signed.stdout
 
 
@@ -111,9 +108,9 @@ def main():
     key = None
     if args[:1] == ["--sign"] and len(args) > 1:
         key, args = args[1], args[2:]
-    if len(args) < 2:
-        die("usage: packaging/release/provenance.py [--sign KEY] PUBLISH_DIR ARCH...")
-    publish, arches = args[0], args[1:]
+    if len(args) < 3:
+        die("usage: packaging/release/provenance.py [--sign KEY] PUBLISH_DIR NAME ARCH...")
+    publish, statement_name, arches = args[0], args[1], args[2:]
     # cmake/musl.cmake's table: each target's build folder and the workflow
     # that packages it, after its architecture and six other fields.
     table = subprocess.run(["cmake", "-P", "cmake/musl.cmake"], check=True, capture_output=True,
@@ -131,11 +128,11 @@ def main():
         if (b["version"], b["commit"]) != (version, commit):
             die(f"the builds are of {version} ({commit}) and of {b['version']} ({b['commit']})")
     source = f"{name}-{version}.tar.gz"
-    statement_name = f"{name}-{builds[0]['package_version']}.intoto.jsonl"
 
     subjects = []
     for f in sorted(os.listdir(publish)):
-        if f == statement_name or f.endswith((".SHA256SUMS", ".asc")):
+        if f == statement_name or f.endswith((".SHA256SUMS", ".asc")) \
+                or not os.path.isfile(os.path.join(publish, f)):
             continue
         subjects.append({"name": f, "digest": {"sha256": sha256_file(os.path.join(publish, f))}})
     if not any(s["name"] == source for s in subjects):
@@ -144,22 +141,26 @@ def main():
         if f"{name}-{version}/{BUILD_TYPE_DOCUMENT}" not in t.getnames():
             die(f"{source} holds no {BUILD_TYPE_DOCUMENT}, which the provenance's buildType names")
 
-    # The toolchain: each build's compiler and linker, and musl, by package.
-    packages = set()
+    # The toolchain: each build's compiler (the driver, and the gcc it points
+    # to) and linker (the same), and musl, by package.
+    files = []
     for b in builds:
-        # The driver's package, and the package of the gcc it points to.
         compiler = b["compiler"]
-        packages.update({package_of(compiler), package_of(os.path.realpath(compiler))})
         ld = subprocess.run([compiler, "-print-prog-name=ld"], check=True, capture_output=True,
                             text=True).stdout.strip()
         if not os.path.isabs(ld):
             ld = subprocess.run(["sh", "-c", f'command -v "{ld}"'], check=True, capture_output=True,
                                 text=True).stdout.strip()
-        packages.update({package_of(ld), package_of(os.path.realpath(ld))})
+        files += [compiler, os.path.realpath(compiler), ld, os.path.realpath(ld)]
         if b["musl_libdir"]:
-            packages.add(package_of(os.path.join(b["musl_libdir"], "libc.a")))
+            files.append(os.path.join(b["musl_libdir"], "libc.a"))
+    commands = ("cmake", "dpkg-deb", "rpmbuild", "podman", "buildah", "git", "gzip", "tar", "python3")
+    found = subprocess.run(["sh", "-c", 'for c; do command -v "$c"; done', "sh", *commands],
+                           capture_output=True, text=True).stdout.split()
+    debian.owners(files + found)
+    packages = {package_of(f) for f in files}
     tools = []
-    for command in ("cmake", "dpkg-deb", "rpmbuild", "podman", "buildah", "git", "gzip", "tar", "python3"):
+    for command in commands:
         found = tool(command)
         if found and found["name"] not in [t["name"] for t in tools]:
             tools.append(found)
@@ -200,7 +201,7 @@ def main():
     body = json.dumps(statement, separators=(",", ":"), sort_keys=True).encode()
     signatures = []
     if key:
-        keyid, signature = sign(key, pae(PAYLOAD_TYPE, body))
+        keyid, signature = sign(key, builds[0]["epoch"], pae(PAYLOAD_TYPE, body))
         signatures.append({"keyid": keyid, "sig": base64.b64encode(signature).decode()})
     envelope = {"payloadType": PAYLOAD_TYPE, "payload": base64.b64encode(body).decode(),
                 "signatures": signatures}

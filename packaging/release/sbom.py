@@ -1,14 +1,19 @@
 #!/usr/bin/env python3
-"""Writes the CycloneDX 1.6 SBOM of one architecture's release.
+"""Writes the CycloneDX 1.6 SBOM of one architecture's release, and its VEX.
 
     packaging/release/sbom.py BUILD_DIR PUBLISH_DIR [IMAGE_ARCHIVE]
+    packaging/release/sbom.py --libc-members LINKER_MAP
 
-BUILD_DIR is a release build (build/release, build/release-ARCH) whose
-packages are made; PUBLISH_DIR holds the source tarball. The SBOM goes to
-PUBLISH_DIR/argreport-NAME-0upstreamN-ARCH.cdx.json. IMAGE_ARCHIVE is the OCI
-layout that packaging/image/build-images.sh writes: the image is named by
-the digest of its manifest there, the one a registry serves once it is
-pushed.
+BUILD_DIR is a release build (build/release, build/release-ARCH);
+PUBLISH_DIR holds the source tarball and that architecture's packages, as
+they are published (the RPMs signed, if they are). The SBOM goes to
+PUBLISH_DIR/argreport-NAME-0upstreamN-ARCH.cdx.json, the VEX beside it as
+...-ARCH.vex.cdx.json. IMAGE_ARCHIVE is the OCI layout that
+packaging/image/build-images.sh writes: the image is named by the digest of
+its manifest there, the one a registry serves once it is pushed, which is
+the same whichever other architectures the archive holds. With
+--libc-members it prints the members of musl's libc.a that the linker
+took, one a line, as the SBOM lists them.
 
 What the binary holds is read from the linker's map of that build, not from
 a list: the members of musl's libc.a and the objects the linker took, each
@@ -19,10 +24,23 @@ whole is ours and those of the linked files that ask for something; the
 build declared one (release.json) for its packages and image, and if the
 two disagree nothing is written and the exit status is 1.
 
-The distribution release those packages came from is the build machine's,
-as its os-release file says: the SBOM names it as an operating-system
-component and in the purls' distro qualifier, so that a scanner knows whose
-advisories apply.
+What is linked into the binary, musl and gcc's runtime, are the SBOM's
+top-level components, where scanners look, each with its purl and CPE, and
+the dependency graph ties them to the binary; the files of each that the
+linker took are nested in it. musl's purl names the Debian package that
+held libc.a, musl-dev, with its source package, musl, as the upstream
+qualifier: Debian files its advisories under the source package, and the
+binary package is what dpkg-query names for the file, so both the file and
+the advisories are found from it. The distribution release those packages
+came from is the build machine's, as its os-release file says: the purls'
+distro qualifier names it, and the SBOM's formulation describes it as the
+machine the binary was built on, not one it runs on (the binary needs no
+operating system's files at all).
+
+The VEX says, for each advisory in musl-advisories that concerns the musl
+linked, whether the members of libc.a the advisory is about are among
+those the linker took: not, and the binary is not affected, its code not
+being present; or they are, and the advisory is to be judged (in_triage).
 """
 import fnmatch
 import hashlib
@@ -38,6 +56,9 @@ import uuid
 from datetime import datetime, timezone
 from urllib.parse import quote
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import debian  # noqa: E402  (beside this script)
+
 # Debian's short licence names, as SPDX names them. Public-domain files ask
 # nothing of whoever ships them; the rest go into the binary's licence.
 SPDX = {"MIT": "MIT", "Expat": "MIT", "BSD-2-clause": "BSD-2-Clause",
@@ -51,8 +72,9 @@ NO_CONDITIONS = {"LicenseRef-musl-public-domain"}
 UPSTREAM = "argreport"
 # libgcc and gcc's start files, as gcc's own sources state it.
 GCC_LICENSE = "GPL-3.0-or-later WITH GCC-exception-3.1"
-# The CPE dictionary's names for a distribution's releases, by os-release
-# ID; it calls Debian 12 "12.0".
+# The CPE dictionary's names for gcc and for a distribution's releases, by
+# os-release ID; it calls Debian 12 "12.0".
+GCC_CPE = "cpe:2.3:a:gnu:gcc:{version}:*:*:*:*:*:*:*"
 DISTRO_CPE = {"debian": "cpe:2.3:o:debian:debian_linux:{version}:*:*:*:*:*:*:*"}
 # musl's names for its architectures, as they appear in its source tree.
 MUSL_ARCHES = {"aarch64", "arm", "i386", "x86_64", "x32", "mips", "mips64", "mipsn32",
@@ -74,23 +96,14 @@ def hashes(data):
             {"alg": "SHA-512", "content": hashlib.sha512(data).hexdigest()}]
 
 
-def dpkg(*args):
-    return subprocess.run(["dpkg-query", *args], check=True, capture_output=True,
-                          text=True).stdout.strip()
-
-
 def owner(path):
     """The installed Debian package that holds path, and its versions."""
-    out = subprocess.run(["dpkg-query", "-S", path], capture_output=True, text=True)
-    if out.returncode != 0:
-        real = os.path.realpath(path)
-        out = subprocess.run(["dpkg-query", "-S", real], capture_output=True, text=True)
-    if out.returncode != 0:
+    package = debian.owner(path)
+    if not package:
         die(f"no installed package holds {path}")
-    package = out.stdout.split(": ", 1)[0].split(", ")[0]
-    fields = dpkg("-W", "-f=${Package}\t${Version}\t${source:Package}\t${source:Version}\t"
-                  "${Architecture}\t${Maintainer}\n", package).splitlines()[0].split("\t")
-    return dict(zip(("package", "version", "source", "source_version", "arch", "maintainer"), fields))
+    return dict(zip(("package", "version", "source", "source_version", "arch", "maintainer"),
+                    debian.fields(package, "Package", "Version", "source:Package", "source:Version",
+                                  "Architecture", "Maintainer")))
 
 
 def os_release():
@@ -115,7 +128,8 @@ def cpe_value(text):
 
 
 def link_map(path):
-    """The objects and archive members the linker took, from its map."""
+    """The objects and archive members the linker took, from its map:
+    the objects' paths, and (archive, member) pairs."""
     text = open(path, encoding="utf-8", errors="replace").read()
     members = []
     section = text.split("Archive member included to satisfy reference by file (symbol)", 1)
@@ -170,19 +184,47 @@ def musl_file_license(stanzas, musl_arch, kind, stem):
     return specific or generic
 
 
+_archives = {}
+
+
+def ar_members(archive):
+    """An ar archive's members, as (name, data) in order, read as ar writes
+    them: 60-byte headers, GNU's table of long names (//), its symbol table
+    (/) left out."""
+    if archive not in _archives:
+        data = open(archive, "rb").read()
+        if not data.startswith(b"!<arch>\n"):
+            die(f"{archive} is not an ar archive")
+        members, names, at = [], b"", 8
+        while at + 60 <= len(data):
+            header = data[at:at + 60]
+            size = int(header[48:58])
+            body = data[at + 60:at + 60 + size]
+            name = header[:16].rstrip(b" ")
+            if name == b"//":
+                names = body
+            elif name not in (b"/", b"/SYM64/"):
+                if name.startswith(b"/") and name[1:].isdigit():
+                    start = int(name[1:])
+                    name = names[start:names.index(b"/\n", start)]
+                members.append((name.rstrip(b"/").decode(), body))
+            at += 60 + size + size % 2
+        _archives[archive] = members
+    return _archives[archive]
+
+
 def archive_member(archive, name):
-    listing = subprocess.run(["ar", "t", archive], check=True, capture_output=True,
-                             text=True).stdout.split()
-    if listing.count(name) != 1:
-        die(f"{archive} holds {listing.count(name)} members named {name}: "
+    found = [body for member, body in ar_members(archive) if member == name]
+    if len(found) != 1:
+        die(f"{archive} holds {len(found)} members named {name}: "
             "the map cannot say which one was linked")
-    return subprocess.run(["ar", "p", archive, name], check=True, capture_output=True).stdout
+    return found[0]
 
 
 def image_in_archive(archive, platform):
     """The digests of platform's image (os/architecture[/variant]) in an OCI
-    layout archive whose index holds one list: its manifest's, its
-    configuration's (the image's id) and the list's."""
+    layout archive whose index holds one list: its manifest's and its
+    configuration's (the image's id)."""
     want = dict(zip(("os", "architecture", "variant"), platform.split("/")))
     with tarfile.open(archive) as t:
         def blob(digest):
@@ -199,7 +241,7 @@ def image_in_archive(archive, platform):
         if len(found) != 1:
             die(f"{archive} holds {len(found)} images for {platform}")
         config = blob(found[0]["digest"])["config"]["digest"]
-    return found[0]["digest"], config, lists[0]["digest"]
+    return found[0]["digest"], config
 
 
 def purl(kind, namespace, name, version, **qualifiers):
@@ -211,7 +253,43 @@ def purl(kind, namespace, name, version, **qualifiers):
     return out
 
 
+def upstream_version(version):
+    """A version as a tuple of numbers, for musl-advisories' ranges."""
+    return tuple(int(part) for part in re.findall(r"[0-9]+", version))
+
+
+def advisories(path, version):
+    """The advisories of musl-advisories that concern musl VERSION: id,
+    members of libc.a where the flaw is, and what it is."""
+    found = []
+    for line in open(path, encoding="utf-8"):
+        if not line.strip() or line.startswith("#"):
+            continue
+        ident, first, last, members, summary = line.rstrip("\n").split("\t")
+        if upstream_version(first) <= upstream_version(version) <= upstream_version(last):
+            found.append((ident, members.split(","), summary))
+    return found
+
+
+def document(bom):
+    """The BOM with a serial number of its contents: the same inputs give the
+    same document, serial number included."""
+    text = json.dumps(bom, indent=2, ensure_ascii=False)
+    return {"bomFormat": "CycloneDX", "specVersion": "1.6",
+            "serialNumber": f"urn:uuid:{uuid.UUID(sha256(text.encode())[:32], version=5)}", **bom}
+
+
+def write(path, bom):
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(json.dumps(bom, indent=2, ensure_ascii=False) + "\n")
+
+
 def main():
+    if sys.argv[1:2] == ["--libc-members"] and len(sys.argv) == 3:
+        for archive, member in link_map(sys.argv[2])[1]:
+            if os.path.basename(archive) == "libc.a":
+                print(member)
+        return
     if len(sys.argv) not in (3, 4):
         die(__doc__.strip().splitlines()[2].strip())
     build, publish = sys.argv[1], sys.argv[2]
@@ -220,7 +298,6 @@ def main():
     if not info["static"]:
         die(f"{build} is not a static release build")
     name, version, arch = info["name"], info["version"], info["deb_arch"]
-    packages = os.path.join(build, "packages")
     binary_path = os.path.join(build, "argreport")
     map_path = os.path.join(build, "argreport.map")
     if not os.path.exists(map_path) or os.path.getmtime(map_path) < os.path.getmtime(binary_path):
@@ -242,28 +319,26 @@ def main():
         os_version = release["VERSION_ID"]
     else:
         distro = os_version = release["VERSION_CODENAME"]
-    os_ref = f"os:{distro}"
-    operating_system = {
-        "type": "operating-system", "bom-ref": os_ref, "name": vendor, "version": os_version,
-        "supplier": {"name": release.get("NAME", vendor)},
-        "description": f"{release.get('PRETTY_NAME', distro)}: the release whose packages musl "
-                       "and gcc's runtime, linked into the binary, are",
+    build_machine = {
+        "type": "operating-system", "bom-ref": f"build-machine:{distro}", "name": vendor,
+        "version": os_version, "supplier": {"name": release.get("NAME", vendor)},
+        "description": f"{release.get('PRETTY_NAME', distro)}: the system the binary was built "
+                       "on, whose packages musl and gcc's runtime, linked into it, are; the "
+                       "binary runs on any Linux system, and needs none of its files",
         "cpe": DISTRO_CPE[vendor].format(version=cpe_value(
             f"{os_version.split('.')[0]}.0" if release.get("VERSION_ID") else os_version)),
         "properties": [{"name": f"argreport:os-release:{key}", "value": release[key]}
                        for key in ("ID", "VERSION_ID", "VERSION_CODENAME") if release.get(key)]}
 
-    # The artefacts that carry the binary.
+    # The artefacts that carry the binary, as published.
     deb = f"{name}_{info['package_version']}_{arch}.deb"
-    rpm = f"{name}-{version}-{info['package_revision']}.{info['rpm_arch']}.rpm"
+    rpm = f"{name}-{info['package_version']}.{info['rpm_arch']}.rpm"
     tgz = f"{name}-{info['package_version']}-linux-{info['machine']}.tar.gz"
     source = f"{name}-{version}.tar.gz"
-    for f in (deb, rpm, tgz):
-        if not os.path.exists(os.path.join(packages, f)):
-            die(f"{packages}/{f} is missing: make the packages first")
-    if not os.path.exists(os.path.join(publish, source)):
-        die(f"{publish}/{source} is missing: make the source release first")
-    with tarfile.open(os.path.join(packages, tgz)) as t:
+    for f in (deb, rpm, tgz, source):
+        if not os.path.exists(os.path.join(publish, f)):
+            die(f"{publish}/{f} is missing: publish it first")
+    with tarfile.open(os.path.join(publish, tgz)) as t:
         shipped = t.extractfile(f"{tgz[:-len('.tar.gz')]}/bin/argreport").read()
 
     # What the linker took.
@@ -288,6 +363,7 @@ def main():
             gcc_files.append((real, member, data))
     if not any(kind == "src" for kind, *_ in musl_files):
         die(f"{map_path} names no member of musl's libc.a")
+    debian.owners([os.path.join(musl_dir, "libc.a")] + [path for path, *_ in gcc_files])
 
     def file_component(ref, label, data, license_expr, pkg):
         return {"type": "file", "bom-ref": ref, "name": label, "version": pkg["version"],
@@ -296,12 +372,14 @@ def main():
                 "properties": [{"name": "argreport:debian-package",
                                 "value": f"{pkg['package']}:{pkg['arch']}"}]}
 
-    # musl, with the files of it that were linked.
+    # musl, with the files of it that were linked, at the versions the build
+    # read (release.json): Debian's, and musl's own, which the CPE names.
     libc = os.path.join(musl_dir, "libc.a")
     musl_pkg = owner(libc)
-    # Debian's version less its epoch and revision is upstream's, which the
-    # CPE names.
-    musl_upstream = musl_pkg["source_version"].split(":", 1)[-1].rsplit("-", 1)[0]
+    if musl_pkg["source_version"] != info["musl_version"]:
+        die(f"{libc} is of musl {musl_pkg['source_version']}, but {build} was configured with "
+            f"{info['musl_version']}: configure it again")
+    musl_upstream = info["musl_upstream_version"]
     musl_ref = f"musl@{musl_pkg['source_version']}?arch={arch}"
     licences = set()
     musl_children = []
@@ -312,12 +390,15 @@ def main():
         shown = f"libc.a({label})" if kind == "src" else label
         musl_children.append(file_component(f"{musl_ref}#{shown}", shown, data, lic, musl_pkg))
     musl_license = " AND ".join(sorted(licences))
+    upstream = musl_pkg["source"]
+    if musl_pkg["source_version"] != musl_pkg["version"]:
+        upstream += f"@{musl_pkg['source_version']}"
     musl = {"type": "library", "bom-ref": musl_ref, "name": "musl", "version": musl_upstream,
             "supplier": {"name": "Debian", "contact": [{"name": musl_pkg["maintainer"]}]},
             "description": "the C library, linked statically",
             "licenses": [{"expression": musl_license}],
-            "purl": purl("deb", vendor, musl_pkg["source"], musl_pkg["source_version"], arch=arch,
-                         distro=distro),
+            "purl": purl("deb", vendor, musl_pkg["package"], musl_pkg["version"], arch=musl_pkg["arch"],
+                         distro=distro, upstream=upstream),
             "cpe": f"cpe:2.3:a:musl-libc:musl:{cpe_value(musl_upstream)}:*:*:*:*:*:*:*",
             "hashes": hashes(open(libc, "rb").read()),
             "properties": [{"name": "argreport:debian-package",
@@ -325,7 +406,8 @@ def main():
                            {"name": "argreport:archive", "value": libc}],
             "components": musl_children}
 
-    # gcc's runtime: its start files, and on some targets members of libgcc.a.
+    # gcc's runtime: its start files, and on some targets members of libgcc.a,
+    # at the version of the compiler that linked them.
     gcc_children, gcc_pkg = [], None
     for path, label, data in sorted(gcc_files, key=lambda f: f[1]):
         pkg = owner(path)
@@ -337,14 +419,17 @@ def main():
                                            GCC_LICENSE, pkg))
     if not gcc_pkg:
         die(f"{map_path} names none of gcc's start files")
+    gcc_version = subprocess.run([info["compiler"], "-dumpfullversion"], check=True,
+                                 capture_output=True, text=True).stdout.strip()
     gcc_ref = f"gcc-runtime?arch={arch}"
     gcc = {"type": "library", "bom-ref": gcc_ref, "name": gcc_pkg["package"],
            "version": gcc_pkg["version"],
            "supplier": {"name": "Debian", "contact": [{"name": gcc_pkg["maintainer"]}]},
-           "description": "gcc's start files and runtime support, linked statically",
+           "description": f"gcc {gcc_version}'s start files and runtime support, linked statically",
            "licenses": [{"expression": GCC_LICENSE}],
            "purl": purl("deb", vendor, gcc_pkg["package"], gcc_pkg["version"],
                         arch=gcc_pkg["arch"], upstream=gcc_pkg["source"], distro=distro),
+           "cpe": GCC_CPE.format(version=cpe_value(gcc_version)),
            "components": gcc_children}
 
     # The binary's licence as a whole, which its packages and image declare.
@@ -368,39 +453,35 @@ def main():
                   "comment": "the source release the binary was built from",
                   "hashes": [{"alg": "SHA-256",
                               "content": sha256(open(os.path.join(publish, source), "rb").read())}]}],
-              "pedigree": {"commits": [{"uid": info["commit"]}]} if info["commit"] else {},
               "properties": [{"name": "argreport:source-commit", "value": info["commit"]},
                              {"name": "argreport:path", "value": "/usr/bin/argreport"},
-                             {"name": "argreport:linked-objects", "value": " ".join(other)}],
-              "components": [musl, gcc]}
-    if not info["commit"]:
-        del binary["pedigree"]
+                             {"name": "argreport:linked-objects", "value": " ".join(other)}]}
+    if info["commit"]:
+        binary["pedigree"] = {"commits": [{"uid": info["commit"]}]}
 
     carriers = []
-    for label, kind, ref_purl in (
-            (deb, "file", purl("deb", UPSTREAM, name, info["package_version"], arch=arch)),
-            (rpm, "file", purl("rpm", UPSTREAM, name, f"{version}-{info['package_revision']}",
-                               arch=info["rpm_arch"])),
-            (tgz, "file", None)):
-        data = open(os.path.join(packages, label), "rb").read()
-        c = {"type": kind, "bom-ref": label, "name": label, "version": info["package_version"]
+    for label, ref_purl in (
+            (deb, purl("deb", UPSTREAM, name, info["package_version"], arch=arch)),
+            (rpm, purl("rpm", UPSTREAM, name, f"{version}-{info['package_revision']}",
+                       arch=info["rpm_arch"])),
+            (tgz, None)):
+        data = open(os.path.join(publish, label), "rb").read()
+        c = {"type": "file", "bom-ref": label, "name": label, "version": info["package_version"]
              if label != tgz else version, "supplier": supplier,
              "licenses": [{"expression": license_expr}], "hashes": hashes(data)}
         if ref_purl:
             c["purl"] = ref_purl
         carriers.append(c)
     if image_archive:
-        manifest, config, index = image_in_archive(image_archive, info["oci_platform"])
+        manifest, config = image_in_archive(image_archive, info["oci_platform"])
         carriers.append({
             "type": "container", "bom-ref": info["image_tag"], "name": name, "version": version,
             "supplier": supplier, "licenses": [{"expression": license_expr}],
-            "description": f"the image {info['image_tag']}, named by the digest of its manifest "
-                           f"in {os.path.basename(image_archive)}",
+            "description": f"the image {info['image_tag']}, named by the digest of its manifest",
             "hashes": [{"alg": "SHA-256", "content": manifest.split(":", 1)[1]}],
             "purl": purl("oci", None, name, manifest, arch=info["oci_platform"].split("/", 1)[1].replace("/", ""),
                          tag=info["image_tag"].split(":", 1)[1]),
-            "properties": [{"name": "argreport:image-id", "value": config},
-                           {"name": "argreport:image-index", "value": index}]})
+            "properties": [{"name": "argreport:image-id", "value": config}]})
 
     def refs(component):
         yield component
@@ -412,31 +493,59 @@ def main():
         dependencies.append({"ref": c["bom-ref"], "dependsOn": []})
     for c in carriers:
         dependencies.append({"ref": c["bom-ref"], "dependsOn": [binary_ref]})
-    dependencies.append({"ref": os_ref, "dependsOn": []})
 
-    bom = {
-        "bomFormat": "CycloneDX", "specVersion": "1.6", "version": 1,
+    tool = {"components": [{"type": "application", "name": "packaging/release/sbom.py",
+                            "version": version, "supplier": supplier}]}
+    bom = document({
+        "version": 1,
         "metadata": {
             "timestamp": created,
             "lifecycles": [{"phase": "build"}],
-            "tools": {"components": [{"type": "application", "name": "packaging/release/sbom.py",
-                                      "version": version, "supplier": supplier}]},
+            "tools": tool,
             "authors": [supplier["contact"][0]],
             "supplier": supplier,
             "component": binary,
             "properties": [{"name": "argreport:architecture", "value": arch}]},
-        "components": carriers + [operating_system],
+        "components": [musl, gcc] + carriers,
         "dependencies": dependencies,
-    }
-    # The same inputs give the same document, serial number included.
-    text = json.dumps(bom, indent=2, ensure_ascii=False)
-    bom = {"bomFormat": "CycloneDX", "specVersion": "1.6",
-           "serialNumber": f"urn:uuid:{uuid.UUID(sha256(text.encode())[:32], version=5)}", **bom}
-    out = os.path.join(publish, f"{name}-{info['package_version']}-{arch}.cdx.json")
-    with open(out, "w", encoding="utf-8") as f:
-        f.write(json.dumps(bom, indent=2, ensure_ascii=False) + "\n")
-    print(f"{out}: {len(musl_children)} files of musl {musl_pkg['source_version']} "
-          f"({musl_license}), {len(gcc_children)} of {gcc_pkg['package']}; the binary is {license_expr}")
+        "formulation": [{"bom-ref": "build", "components": [build_machine]}],
+    })
+    stem = os.path.join(publish, f"{name}-{info['package_version']}-{arch}")
+    write(f"{stem}.cdx.json", bom)
+
+    # The VEX: the advisories about this musl, against what the linker took.
+    all_members = ar_members(libc)
+    linked = {member for archive, member in members if os.path.dirname(os.path.realpath(archive)) == musl_dir}
+    vulnerabilities = []
+    for ident, where, summary in advisories(os.path.join(os.path.dirname(__file__), "musl-advisories"),
+                                            musl_upstream):
+        held = sorted(set(where) & linked)
+        said = ", ".join(where)
+        if held:
+            analysis = {"state": "in_triage",
+                        "detail": f"The binary holds {', '.join(held)} of libc.a, where this flaw is: "
+                                  "to be judged."}
+        else:
+            analysis = {"state": "not_affected", "justification": "code_not_present",
+                        "detail": f"The binary holds {len(linked)} of the {len(all_members)} members of "
+                                  f"musl's libc.a, as its linker's map says (the SBOM lists them); {said}, "
+                                  "where this flaw is, is not among them."}
+        vulnerabilities.append({
+            "bom-ref": ident, "id": ident, "description": summary,
+            "affects": [{"ref": f"urn:cdx:{bom['serialNumber'][len('urn:uuid:'):]}/1#{musl_ref}"}],
+            "analysis": analysis})
+    vex = document({
+        "version": 1,
+        "metadata": {
+            "timestamp": created, "tools": tool, "authors": [supplier["contact"][0]],
+            "supplier": supplier,
+            "component": {k: binary[k] for k in ("type", "bom-ref", "name", "version", "supplier", "purl")}},
+        "vulnerabilities": vulnerabilities,
+    })
+    write(f"{stem}.vex.cdx.json", vex)
+    print(f"{stem}.cdx.json: {len(musl_children)} files of musl {musl_pkg['source_version']} "
+          f"({musl_license}), {len(gcc_children)} of {gcc_pkg['package']}; the binary is {license_expr}; "
+          f"the VEX: " + (", ".join(f"{v['id']} {v['analysis']['state']}" for v in vulnerabilities) or "none"))
 
 
 if __name__ == "__main__":
