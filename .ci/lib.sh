@@ -17,18 +17,11 @@ package_version=$release-$(sed -n 's/^set(ARGREPORT_PACKAGE_RELEASE "\(.*\)${ARG
 image_version=$(cmake -D "ARGREPORT_IMAGE_TAG_OF=$package_version" -P cmake/version.cmake)
 
 # The lines of a document's command block marked "run by SCRIPT: NAME",
-# SCRIPT being the part that calls this, to be run as typed. The document
-# is read where the part is (the tree at the top, or another tree it has
-# gone into).
-doc_block() { # document, name
-    python3 "$root/docs/transcripts.py" --block "$1" "$(realpath --relative-to="$root" "$part")" "$2"
-}
-
-# A document's commands that a check runs as typed: the indented block under
-# the line <!-- run by SCRIPT: NAME -->.
-doc_block() { # document, script, name
-    awk -v marker="<!-- run by $2: $3 -->" \
-        '$0 == marker { on = 1; next } on && /^    / { print substr($0, 5); next } on { exit }' "$1"
+# SCRIPT being the part that calls this unless named, to be run as typed.
+# The document is read where the part is (the tree at the top, or another
+# tree it has gone into).
+doc_block() { # document, name[, script]
+    python3 "$root/docs/transcripts.py" --block "$1" "${3:-$(realpath --relative-to="$root" "$part")}" "$2"
 }
 
 # Builds a configure preset's tree, as its workflow would but for the tests.

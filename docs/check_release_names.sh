@@ -66,11 +66,22 @@ else
     fail "docs/releasing.md's command on the amd64 SBOM: its output, above, lists no member of libc.a, or one of iconv's"
 fi
 
+# And its command that says what the VEX beside it says of musl's iconv,
+# which the binary does not link.
+vex=$(doc_block docs/releasing.md vex) || fail "docs/releasing.md's vex block"
+if said=$(cd "$publish" && bash -e -o pipefail -c "$vex" 2>&1) &&
+   grep -qx 'CVE-2025-26519 not_affected code_not_present' <<<"$said"; then
+    ok "docs/releasing.md's command on the amd64 VEX says the binary is not affected by musl's iconv flaw"
+else
+    echo "$said"
+    fail "docs/releasing.md's command on the amd64 VEX: its output, above, does not say iconv's flaw is not present"
+fi
+
 cd "$root" || finish
 python3 docs/documents.py names-check "$tree" "$version" "$(all_targets)" "${docs[@]}" || failures=$((failures + 1))
-# A snapshot's name, which the documents give as NAME+gitDATE.COMMIT, is
-# what cmake/version.cmake makes of a commit between releases, as this
-# tree's is when it is one.
-[ "$release" = "$version" ] || check "this snapshot's name, $release, is NAME+gitDATE.COMMIT" \
-    grep -qxE "${version//./\\.}\+git[0-9]{8}\.[0-9a-f]{7}" <<<"$release"
+# A snapshot's name, which the README gives as VERSION~gitDATE.COMMIT (and
+# +git after VERSION's release), is what cmake/version.cmake makes of a
+# commit between releases, as this tree's is when it is one.
+[ "$release" = "$version" ] || check "this snapshot's name, $release, is VERSION~gitDATE.COMMIT or VERSION+gitDATE.COMMIT" \
+    grep -qxE "${version//./\\.}[~+]git[0-9]{8}\.[0-9a-f]{7}" <<<"$release"
 finish

@@ -185,6 +185,10 @@ RULES = [
     (DOCS, r'`[^`]+`\((\d)\)', None),  # a manual's section
     (DOCS, r'\b[Rr]evisions? (\d+)(?: and (\d+))?', None),  # a revision, by its number
     (['docs/releasing.md'], r'\bLevel (\d)', None),  # SLSA's levels, by their names
+    (['docs/building.md'], r'\bFedora (\d+)\b', None),  # a distribution's release, for its tag's sake
+    # The version the documents show, which the tree declares.
+    (DOCS, r'\b(?:release of|after|before|packages of) (\d+\.\d+\.\d+)\b', lambda m: same(m[1], re.search(
+        r'^project\(argreport VERSION (\S+)', source('CMakeLists.txt'), re.M)[1], 'project(VERSION)')),
     # The systems the documents speak of.
     (DOCS, r'\bDebian (\d+)\b', lambda m: same(m[1], os_release().get('VERSION_ID'), "this machine's Debian")),
     (['README.md', 'docs/building.md'], r'CMake (\d+\.\d+) or later',

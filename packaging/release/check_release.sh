@@ -292,8 +292,8 @@ check "the provenance is one DSSE envelope of an in-toto statement, with one sig
 # the public key and two releases' files, revision 1's and 2's, and a
 # GNUPGHOME that holds nothing. They name revision 1's files: the other's
 # are reported as not listed, and nothing else is.
-doc_block docs/releasing.md packaging/release/check_release.sh download >"$work/download.sh"
-doc_block docs/releasing.md packaging/release/check_release.sh provenance >"$work/provenance.sh"
+doc_block docs/releasing.md download >"$work/download.sh"
+doc_block docs/releasing.md provenance >"$work/provenance.sh"
 mkdir -m 700 "$work/empty-gnupg"
 mkdir "$work/download"
 cp "$publish"/argreport* "$work/download/"

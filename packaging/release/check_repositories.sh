@@ -107,25 +107,34 @@ installed() { # root, its package manager: the version argreport has in it
 
 # apt's steps and dnf's, each in its root: both at once, each reported
 # once both are done.
+# The document's commands, run as typed in $root, install the version given,
+# which then runs there.
+took() { # commands, version, what they are
+    local log=$work/$manager-$2.log
+    if inside "$root" "$log" "$1"; then
+        check "$3 install argreport $2" test "$(installed "$root" "$manager")" = "$2"
+        road argreport chroot "$root/root"
+    else
+        tail -n 20 "$log"
+        fail "$3, run as typed"
+        return 1
+    fi
+}
 exercise() { # apt or dnf
-    local manager=$1 install upgrade root attack said
-    install=$(doc_block docs/releasing.md "$here/check_repositories.sh" "$manager")
-    upgrade=$(doc_block docs/releasing.md "$here/check_repositories.sh" "$manager-upgrade")
+    local manager=$1 install upgrade shown root attack said
+    case $manager in
+    apt) install=$(doc_block docs/releasing.md apt) upgrade=$(doc_block docs/releasing.md apt-upgrade)
+        shown=$(doc_block README.md apt) ;;
+    dnf) install=$(doc_block docs/releasing.md dnf) upgrade=$(doc_block docs/releasing.md dnf-upgrade)
+        shown=$(doc_block README.md dnf) ;;
+    esac
     [ -n "$install" ] && [ -n "$upgrade" ] || { fail "docs/releasing.md shows no $manager commands for $here/check_repositories.sh"; return; }
     # The READMEs show the same (.ci/docs.sh holds the Chinese one to the English).
-    check "README.md shows docs/releasing.md's $manager commands" \
-        test "$(doc_block README.md "$here/check_repositories.sh" "$manager")" = "$install"
+    check "README.md shows docs/releasing.md's $manager commands" test "$shown" = "$install"
     root=$roots/$manager
     new_root "$root" || { fail "a throwaway root for $manager"; return; }
     serve "$root" "$work/rev1"
-    if inside "$root" "$work/$manager-install.log" "$install"; then
-        check "docs/releasing.md's $manager commands install argreport $v1" test "$(installed "$root" "$manager")" = "$v1"
-        road argreport chroot "$root/root"
-    else
-        tail -n 20 "$work/$manager-install.log"
-        fail "docs/releasing.md's $manager commands, run as typed in the folder of revision 1"
-        return
-    fi
+    took "$install" "$v1" "docs/releasing.md's $manager commands, in the folder of revision 1" || return
     for attack in tampered "$manager-foreign"; do
         serve "$root" "$work/$attack"
         inside "$root" "$work/$manager-$attack.log" "$upgrade"
@@ -144,13 +153,7 @@ exercise() { # apt or dnf
         fi
     done
     serve "$root" "$work/rev2"
-    if inside "$root" "$work/$manager-upgrade.log" "$upgrade"; then
-        check "docs/releasing.md's $manager upgrade takes argreport $v2" test "$(installed "$root" "$manager")" = "$v2"
-        road argreport chroot "$root/root"
-    else
-        tail -n 20 "$work/$manager-upgrade.log"
-        fail "docs/releasing.md's $manager upgrade to revision 2"
-    fi
+    took "$upgrade" "$v2" "docs/releasing.md's $manager upgrade, in the folder of revision 2"
 }
 for manager in apt dnf; do exercise "$manager" >"$work/$manager.out" 2>&1 & done
 wait
