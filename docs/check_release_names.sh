@@ -5,11 +5,11 @@
 # clone of it tagged vVERSION that .ci/lib.sh's tagged_tree keeps in
 # build/tagged (uncommitted changes are not in it), where the documents'
 # own commands build it as typed: the packages, arm64's as
-# docs/architectures.md builds them, and the source release; then the image
-# archive, as packaging/image/build-images.sh writes it, and the SBOM of
-# amd64, which packaging/release/release.sh would write from them, read by
-# docs/releasing.md's command. The provenance, the checksums and the
-# signatures that release.sh itself writes are named as not compared here.
+# docs/architectures.md builds them, and the source release; then the SBOM
+# and VEX of amd64, which packaging/release/release.sh would write from
+# them, read by docs/releasing.md's commands. The names that only a whole
+# release has (the image archive, the checksums, the provenance, the
+# signatures) are compared with those release.sh --names gives.
 #   docs/check_release_names.sh
 . "$(dirname "$0")/../.ci/lib.sh"
 docs=(README.md README.zh-CN.md argreport.1.in argreport.zh_CN.1.in)
@@ -38,24 +38,14 @@ check "docs/releasing.md builds the source release with docs/building.md's comma
     test "$(doc_block docs/releasing.md dist)" = "$dist"
 logged "$dist" bash -e -c "$dist" || finish
 
-# The images of amd64 and their archive, made in this tree's container
-# storage and removed from it afterwards, as the images part makes its own.
+# The SBOM and VEX of amd64, as packaging/release/release.sh writes them from
+# its build, for docs/releasing.md's commands to read; the image archive,
+# which would only add the image's digest, is left to the release.
 publish=build/publish-names
 rm -rf "$publish"
 mkdir -p "$publish"
-cp "build/dist/argreport-$version.tar.gz" "$publish/"
-archive=
-if command -v podman >/dev/null && command -v buildah >/dev/null; then
-    if logged "packaging/image/build-images.sh amd64" packaging/image/build-images.sh amd64; then
-        archive=build/images/argreport-$pv-oci.tar
-    fi
-    podman manifest rm "localhost/argreport:$version" localhost/argreport:latest >/dev/null 2>&1
-    podman rmi -f "localhost/argreport:$version-amd64" >/dev/null 2>&1
-else
-    fail "podman and buildah, for the image archive (bash .ci/setup.sh installs them)"
-fi
-logged "packaging/release/sbom.py build/release $publish${archive:+ $archive}" \
-    python3 packaging/release/sbom.py build/release "$publish" ${archive:+"$archive"}
+cp "build/dist/argreport-$version.tar.gz" build/release/packages/argreport[-_]"$pv"[._-]*[mbz] "$publish/"
+logged "packaging/release/sbom.py build/release $publish" python3 packaging/release/sbom.py build/release "$publish"
 # docs/releasing.md's command that lists what of musl the binary holds.
 sbom=$(doc_block docs/releasing.md sbom) || fail "docs/releasing.md's sbom block"
 if members=$(cd "$publish" && bash -e -o pipefail -c "$sbom" 2>&1) && grep -q 'libc\.a\|\.o$' <<<"$members" &&
@@ -77,8 +67,13 @@ else
     fail "docs/releasing.md's command on the amd64 VEX: its output, above, does not say iconv's flaw is not present"
 fi
 
+# What a whole release writes, signed, as release.sh names it without
+# building; the publish part holds the release to those names.
+logged "packaging/release/release.sh --names" bash -c 'ARGREPORT_SIGNING_KEY=key packaging/release/release.sh --names >"$1"' _ \
+    "$publish/release.names" || finish
 cd "$root" || finish
-python3 docs/documents.py names-check "$tree" "$version" "$(all_targets)" "${docs[@]}" || failures=$((failures + 1))
+python3 docs/documents.py names-check "$tree" "$version" "$(all_targets)" "$tree/$publish/release.names" "${docs[@]}" ||
+    failures=$((failures + 1))
 # A snapshot's name, which the README gives as VERSION~gitDATE.COMMIT (and
 # +git after VERSION's release), is what cmake/version.cmake makes of a
 # commit between releases, as this tree's is when it is one.

@@ -33,13 +33,14 @@ each date written YYYY-MM-DD.
 names: the file names of artefacts that code in the prose gives, whole:
 packages, tarballs, archives, checksums, signatures, SBOMs and provenance.
 
-    docs/documents.py names-check TREE VERSION TARGETS DOCUMENT...
+    docs/documents.py names-check TREE VERSION TARGETS LISTED DOCUMENT...
 
 checks each of them against the files under TREE/build, which a release of
-VERSION has written, and prints "ok: ..." or "FAILED: ..." for each (the
-status is 1 if any failed), but for the checksums, signatures and provenance
-that only packaging/release/release.sh writes, which it names as not compared: run on
-a tree holding release.sh's build/publish, it compares them too.
+VERSION has written, or, for the files that only a whole release has (the
+image archive, the checksums, the provenance, the signatures), against the
+names in the file LISTED, as packaging/release/release.sh --names prints
+them, and prints "ok: ..." or "FAILED: ..." for each (the status is 1 if
+any failed).
 TARGETS is what `cmake -P cmake/musl.cmake` prints. In a name, VERSION and
 NAME stand for the release's name, PV for the packages' version
 (NAME-0upstreamN), N for a revision, ARCH, RPMARCH and MACHINE for an
@@ -275,13 +276,17 @@ def parity(original, translation):
 SNAPSHOT = re.compile(r'\\\+git(?:DATE|\d{8})\\\.(?:COMMIT|[0-9a-f]{7})')
 
 
-def names_check(tree, version, targets, docs):
-    """Each name the documents give against the files a release wrote."""
+def names_check(tree, version, targets, listed, docs):
+    """Each name the documents give against the files a release wrote, or,
+    for those only a whole release writes, the names listed (in a file, one
+    a line, as packaging/release/release.sh --names prints them)."""
     columns = list(zip(*(row.split()[:5] for row in targets.splitlines() if row.strip())))
     arch, machine, rpm_arch = (f'(?:{"|".join(map(re.escape, set(c)))})' for c in (columns[0], columns[3], columns[4]))
     written = []
     for top, _, files in os.walk(os.path.join(tree, 'build')):
         written += [os.path.relpath(os.path.join(top, f), tree) for f in files]
+    with open(listed, encoding='utf-8') as f:
+        release = [line.strip() for line in f if line.strip()]
     given = {}
     for doc in docs:
         for block in read(doc):
@@ -301,13 +306,11 @@ def names_check(tree, version, targets, docs):
         found = [f for f in written if re.fullmatch(pattern, f if '/' in name else os.path.basename(f))
                  or '/' in name and re.fullmatch(r'(?:.*/)?' + pattern, f)]
         what = f'{where}: {name}' + (' (a snapshot\'s name for the release\'s)' if snapshot else '')
+        named = [f for f in release if re.fullmatch(pattern.rsplit('/', 1)[-1], f)]
         if found:
             print(f'ok: {what} is written, as {found[0]}')
-        elif name.endswith(('.asc', '.SHA256SUMS', '.intoto.jsonl')):
-            # Signed, or summing or attesting what is signed:
-            # packaging/release/release.sh alone writes them, for the publish
-            # part to compare.
-            print(f'not compared here: {what}, which only packaging/release/release.sh writes')
+        elif named:
+            print(f'ok: {what} is a whole release\'s, as release.sh --names gives it: {named[0]}')
         else:
             print(f'FAILED: {what}: the release writes no such file')
             status = 1
@@ -319,7 +322,7 @@ def main():
     if command == 'parity':
         return parity(*docs)
     if command == 'names-check':
-        return names_check(docs[0], docs[1], docs[2], docs[3:])
+        return names_check(docs[0], docs[1], docs[2], docs[3], docs[4:])
     for doc in docs:
         for block in read(doc):
             if command == 'blocks':
