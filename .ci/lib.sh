@@ -5,7 +5,10 @@
 set -uo pipefail
 part=$(realpath -- "$0")
 cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
-root=$PWD
+top=$PWD
+# The part's path in its own tree, which a part that goes on to source
+# another tree's lib.sh (a clone's) keeps.
+[ -n "${part_name:-}" ] || part_name=$(realpath --relative-to="$top" "$part")
 . .ci/report.sh
 version=$(sed -n 's/^project(argreport VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 # What the artefacts are named: the version on its tag, a snapshot elsewhere.
@@ -21,7 +24,7 @@ image_version=$(cmake -D "ARGREPORT_IMAGE_TAG_OF=$package_version" -P cmake/vers
 # The document is read where the part is (the tree at the top, or another
 # tree it has gone into).
 doc_block() { # document, name[, script]
-    python3 "$root/docs/transcripts.py" --block "$1" "${3:-$(realpath --relative-to="$root" "$part")}" "$2"
+    python3 "$top/docs/transcripts.py" --block "$1" "${3:-$part_name}" "$2"
 }
 
 # Builds a configure preset's tree, as its workflow would but for the tests.

@@ -71,7 +71,7 @@ fi
 # building; the publish part holds the release to those names.
 logged "packaging/release/release.sh --names" bash -c 'ARGREPORT_SIGNING_KEY=key packaging/release/release.sh --names >"$1"' _ \
     "$publish/release.names" || finish
-cd "$root" || finish
+cd "$top" || finish
 python3 docs/documents.py names-check "$tree" "$version" "$(all_targets)" "$tree/$publish/release.names" "${docs[@]}" ||
     failures=$((failures + 1))
 # A snapshot's name, which the README gives as VERSION~gitDATE.COMMIT (and
