@@ -96,9 +96,15 @@ lintian_clean() { # .deb...
 # This sandbox refuses crun's cgroup setup and the default limits: the
 # work-arounds stay here, not in the README's instructions.
 podman_run_opts=(--runtime runc --ulimit nofile=1024:1024 --ulimit nproc=1024:1024)
+# Puts standard input in FILE by renaming a whole copy over it: the parts of
+# the other lane, which run podman meanwhile, never read it half written.
+put_whole() { # file
+    local copy
+    copy=$(mktemp "$1.XXXXXX") && cat >"$copy" && mv -f "$copy" "$1"
+}
 podman_conf() { # the same, for podman kube play's containers, in a file
-    printf '[containers]\ndefault_ulimits = ["nofile=1024:1024", "nproc=1024:1024"]\n[engine]\nruntime = "runc"\n' >"$1"
-    printf 'tmp_dir = "%s/tmp"\n[network]\nnetwork_config_dir = "%s/networks"\n' "$containers" "$containers" >>"$1"
+    printf '[containers]\ndefault_ulimits = ["nofile=1024:1024", "nproc=1024:1024"]\n[engine]\nruntime = "runc"\ntmp_dir = "%s/tmp"\n[network]\nnetwork_config_dir = "%s/networks"\n' \
+        "$containers" "$containers" | put_whole "$1"
 }
 # The images, containers, pods and networks that the checks make live in
 # this tree's build/containers, not in the machine's container storage: two
@@ -108,7 +114,7 @@ podman_conf() { # the same, for podman kube play's containers, in a file
 containers=$PWD/build/containers
 mkdir -p "$containers"
 printf '[storage]\ndriver = "overlay"\ngraphroot = "%s/storage"\nrunroot = "%s/run"\n' \
-    "$containers" "$containers" >"$containers/storage.conf"
+    "$containers" "$containers" | put_whole "$containers/storage.conf"
 podman_conf "$containers/containers.conf"
 export CONTAINERS_STORAGE_CONF=$containers/storage.conf CONTAINERS_CONF=$containers/containers.conf
 # A part that runs containers runs in a network namespace of its own, with
