@@ -54,6 +54,8 @@ import os
 import re
 import sys
 
+# The module beside it, imported without leaving compiled Python in the tree.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from transcripts import MARKER, ROFF_MARKER  # noqa: E402  (one reading of the markers)
 

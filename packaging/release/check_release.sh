@@ -30,7 +30,7 @@ tree=$(tagged_tree) || { fail "a clone tagged v$version"; finish; }
 # shellcheck source=.ci/lib.sh
 . "$tree/.ci/lib.sh"
 scratch
-export GNUPGHOME=$work/gnupg PYTHONDONTWRITEBYTECODE=1
+export GNUPGHOME=$work/gnupg
 unset SOURCE_DATE_EPOCH
 mapfile -t arches < <(all_targets | cut -d' ' -f1)
 declare -A build
@@ -47,10 +47,11 @@ unsigned() { # folder: no signature in it, the RPMs' included
     [ -z "$(find "$1" \( -name '*.asc' -o -name InRelease -o -name Release.gpg \) -print -quit)" ] &&
         ! rpmkeys -Kv "$1"/*.rpm | grep -q Signature
 }
-release() { # log, then the environment and arguments: release.sh's run
+release() { # log, then the environment and arguments: release.sh's run,
+    # as a user's shell runs it, which may well write compiled Python
     local log=$1
     shift
-    env "$@" >"$log" 2>&1
+    env -u PYTHONDONTWRITEBYTECODE "$@" >"$log" 2>&1
 }
 
 # ---- test, then sign: arm64's binary, run here by a qemu that reports

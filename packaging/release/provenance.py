@@ -30,6 +30,8 @@ import sys
 import tarfile
 from urllib.parse import quote
 
+# The module beside it, imported without leaving compiled Python in the tree.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import debian  # noqa: E402  (beside this script)
 

@@ -34,8 +34,6 @@
 # of the folder it would write.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-# The scripts it runs leave no compiled Python in the tree.
-export PYTHONDONTWRITEBYTECODE=1
 names_only=
 if [ "${1:-}" = --names ]; then names_only=1; shift; fi
 # The targets of cmake/musl.cmake: the architecture, ..., its build folder
