@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The English and Chinese manuals, READMEs and launchers' guides are in
 # step, and the man pages as built pass man's and mandoc's lint, in the C,
-# C.UTF-8 and zh_CN.UTF-8 locales. A translation of the README or the man
-# page gives, paragraph by paragraph, list item by list item and row by row,
-# the numbers and the code of its original, and the same examples
-# (docs/documents.py parity).
+# C.UTF-8 and zh_CN.UTF-8 locales. A translation of the README, the man
+# page or the launchers' guide gives, paragraph by paragraph, list item by
+# list item and row by row, the numbers and the code of its original, and
+# the same examples (docs/documents.py parity).
 . "$(dirname "$0")/lib.sh"
 
 # Each section of the English page, by its Chinese name.

@@ -1,6 +1,6 @@
 # The source release: the committed tree as OUTPUT_DIR/argreport-NAME.tar.gz,
 # with a SHA256SUMS beside it, NAME being the release's version on its tag
-# and a snapshot's name elsewhere (see version.cmake). git archive writes
+# and a snapshot's name elsewhere (see cmake/version.cmake). git archive writes
 # the members in a fixed order, owned by root, with the commit's time; gzip
 # -n adds no name or time of its own. The tarball also carries
 # packaging/source-release.cmake, the commit's name, time and id, so that a

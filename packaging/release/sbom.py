@@ -44,7 +44,6 @@ being present; or they are, and the advisory is to be judged (in_triage).
 """
 import fnmatch
 import hashlib
-import io
 import json
 import os
 import re
