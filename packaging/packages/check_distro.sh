@@ -190,8 +190,11 @@ if [ -z "$findings" ]; then ok "lintian --pedantic -I finds nothing unexplained"
 
 # --- The upstream RPM: the static release.
 # musl's own version, as the build reads it from Debian's, which the .deb's
-# Static-Built-Using gives (packaging/packages/check_packages.sh).
+# Static-Built-Using gives (packaging/packages/check_packages.sh), and as
+# musl's loader says it.
 musl=$(jq -r .musl_upstream_version build/release/release.json)
+loader=$(/usr/lib/x86_64-linux-musl/libc.so 2>&1 | sed -n 's/^Version //p')
+check "the build took musl's version to be $musl, which musl's loader gives: $loader" test "$musl" = "$loader"
 check "the upstream RPM provides bundled(musl) = $musl, the musl it links" \
     grep -qx "bundled(musl) = $musl" <(rpm -qp --provides "$upstream" 2>/dev/null)
 rpm2cpio "$upstream" 2>/dev/null | (mkdir "$work/upstream-rpm" && cd "$work/upstream-rpm" && cpio -idm --quiet 2>/dev/null)
