@@ -44,10 +44,7 @@ any failed).
 TARGETS is what `cmake -P cmake/musl.cmake` prints. In a name, VERSION and
 NAME stand for the release's name, PV for the packages' version
 (NAME-0upstreamN), N for a revision, ARCH, RPMARCH and MACHINE for an
-architecture as Debian, RPM and `uname -m` name it; a snapshot's name is
-NAME, then +git, the commit's date (DATE) and its short id (COMMIT), as
-cmake/version.cmake makes it, and names the file that the release names
-without them.
+architecture as Debian, RPM and `uname -m` name it.
 """
 import difflib
 import os
@@ -275,9 +272,6 @@ def parity(original, translation):
     return 1 if faults else 0
 
 
-SNAPSHOT = re.compile(r'\\\+git(?:DATE|\d{8})\\\.(?:COMMIT|[0-9a-f]{7})')
-
-
 def names_check(tree, version, targets, listed, docs):
     """Each name the documents give against the files a release wrote, or,
     for those only a whole release writes, the names listed (in a file, one
@@ -298,16 +292,13 @@ def names_check(tree, version, targets, listed, docs):
     status = 0
     for name, where in sorted(given.items(), key=lambda x: x[1]):
         pattern = re.escape(name)
-        snapshot = SNAPSHOT.search(pattern)
-        pattern = SNAPSHOT.sub('', pattern)
-        for placeholder, value in (('PV', r'(?:VERSION)-0upstream\d+'), ('0upstreamN', r'0upstream\d+'),
-                                   ('VERSION', re.escape(version)), ('NAME', re.escape(version)),
-                                   ('RPMARCH', rpm_arch), ('MACHINE', machine), ('ARCH', arch)):
+        for placeholder, value in (('PV', re.escape(version) + r'-0upstream\d+'), ('VERSION', re.escape(version)),
+                                   ('NAME', re.escape(version)), ('RPMARCH', rpm_arch), ('MACHINE', machine),
+                                   ('ARCH', arch)):
             pattern = pattern.replace(placeholder, value)
-        pattern = pattern.replace('(?:VERSION)', re.escape(version))
         found = [f for f in written if re.fullmatch(pattern, f if '/' in name else os.path.basename(f))
                  or '/' in name and re.fullmatch(r'(?:.*/)?' + pattern, f)]
-        what = f'{where}: {name}' + (' (a snapshot\'s name for the release\'s)' if snapshot else '')
+        what = f'{where}: {name}'
         named = [f for f in release if re.fullmatch(pattern.rsplit('/', 1)[-1], f)]
         if found:
             print(f'ok: {what} is written, as {found[0]}')
