@@ -49,11 +49,11 @@ foreign_targets() { all_targets | grep -v '^amd64 '; }
 # processors (they build in folders of their own), each reported as logged
 # reports it, in the table's order; the status is that of the first to fail.
 packaged() { # Debian's names of architectures
-    local dir arch package status=0
+    local dir arch package status=0 wanted
     dir=$(mktemp -d)
-    all_targets | awk -v want=" $* " 'index(want, " " $1 " ") { print $1, $10 }' |
-        xargs -P "$(nproc)" -L 1 bash -c \
-            'ARGREPORT_TARGET=$2 cmake --workflow --preset "$3" >"$1/$2.log" 2>&1; echo $? >"$1/$2.status"' _ "$dir"
+    mapfile -t wanted < <(all_targets | awk -v want=" $* " 'index(want, " " $1 " ") { print $1, $10 }')
+    printf '%s\n' "${wanted[@]}" | xargs -P "$(nproc)" -L 1 bash -c \
+        'ARGREPORT_TARGET=$2 cmake --workflow --preset "$3" >"$1/$2.log" 2>&1; echo $? >"$1/$2.status"' _ "$dir"
     while read -r arch package; do
         if [ "$(cat "$dir/$arch.status" 2>/dev/null)" = 0 ]; then
             ok "ARGREPORT_TARGET=$arch cmake --workflow --preset $package"
@@ -62,7 +62,7 @@ packaged() { # Debian's names of architectures
             fail "ARGREPORT_TARGET=$arch cmake --workflow --preset $package"
             status=1
         fi
-    done < <(all_targets | awk -v want=" $* " 'index(want, " " $1 " ") { print $1, $10 }')
+    done < <(printf '%s\n' "${wanted[@]}")
     rm -rf "$dir"
     return $status
 }
