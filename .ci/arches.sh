@@ -15,26 +15,18 @@ scratch
 started=$SECONDS
 mapfile -t arches < <(foreign_targets | cut -d' ' -f1)
 [ $# = 0 ] || arches=("$@")
-packaged "${arches[@]}"
-# The linters take every package at once: each starts slowly.
+packaged "${arches[@]}" || finish
 debs=() rpms=()
-while read -r arch _ _ _ _ _ _ build _ _ <&3; do
-    [[ " ${arches[*]} " == *" $arch "* ]] || continue
-    debs+=("$build/packages/argreport_${package_version}_$arch.deb")
-    rpms+=("$(ls "$build"/packages/argreport-"$package_version".*.rpm)")
-done 3< <(foreign_targets)
-logged "lintian on ${debs[*]} finds nothing but Static-Built-Using" lintian_clean "${debs[@]}"
-logged "rpmlint -c packaging/packages/rpmlint.toml ${rpms[*]}" rpmlint -c packaging/packages/rpmlint.toml "${rpms[@]}"
 while read -r arch _ _ machine _ _ _ build _ _ <&3; do
     [[ " ${arches[*]} " == *" $arch "* ]] || continue
     echo "--- $arch"
     bin=$build/argreport
-    [ -x "$bin" ] || continue
     out=$build/packages
     logged "sha256sum -c $out/SHA256SUMS" bash -c 'cd "$1" && sha256sum -c SHA256SUMS' _ "$out"
     deb=$out/argreport_${package_version}_$arch.deb
     rpm=$(ls "$out"/argreport-"$package_version".*.rpm)
     tgz=$out/argreport-$package_version-linux-$machine.tar.gz
+    debs+=("$deb") rpms+=("$rpm")
     check "$deb is for $arch" test "$(dpkg-deb -f "$deb" Architecture)" = "$arch"
     check "$deb's Static-Built-Using names musl-dev:$arch" test "$(dpkg-deb -f "$deb" Static-Built-Using)" \
         = "musl (= $(dpkg-query -W -f='${source:Version}' "musl-dev:$arch"))"
@@ -53,5 +45,8 @@ while read -r arch _ _ machine _ _ _ build _ _ <&3; do
     done
     echo "$arch: $(stat -c %s "$work/$arch/tgz/bin/argreport") bytes stripped"
 done 3< <(foreign_targets)
+# The linters take every package at once: each starts slowly.
+logged "lintian on ${debs[*]} finds nothing but Static-Built-Using" lintian_clean "${debs[@]}"
+logged "rpmlint -c packaging/packages/rpmlint.toml ${rpms[*]}" rpmlint -c packaging/packages/rpmlint.toml "${rpms[@]}"
 echo "the other architectures took $((SECONDS - started)) s"
 finish
