@@ -17,11 +17,12 @@ cd "$(dirname "$0")/../.."
 # Each target of cmake/musl.cmake: its build folder and the workflow that
 # builds it, by architecture; all of them by default.
 declare -A build workflow
+all=()
 while read -r arch _ _ _ _ _ _ folder release _; do
-    build[$arch]=$folder workflow[$arch]=$release
+    build[$arch]=$folder workflow[$arch]=$release all+=("$arch")
 done < <(cmake -P cmake/musl.cmake)
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || mapfile -t targets < <(cmake -P cmake/musl.cmake | cut -d' ' -f1)
+[ ${#targets[@]} -gt 0 ] || targets=("${all[@]}")
 for arch in "${targets[@]}"; do
     [ -n "${build[$arch]:-}" ] || { echo "$0: $arch is none of the targets in cmake/musl.cmake" >&2; exit 2; }
 done

@@ -16,7 +16,6 @@
 # shellcheck source=.ci/lib.sh
 . "$(dirname "$0")/../../.ci/lib.sh"
 unset SOURCE_DATE_EPOCH
-version=$release
 [ -f build/release/release.json ] || { fail "no build/release; build the package workflow first"; finish; }
 # The packages' version, as the build names it.
 package_version=$(jq -er .package_version build/release/release.json)
@@ -35,8 +34,8 @@ git clone -q . "$work/one"
 git clone -q . "$shm/a/much/longer/path/two"
 cmake --workflow --preset dist >/dev/null
 mkdir "$work/unpacked"
-tar -xzf "build/dist/argreport-$version.tar.gz" -C "$work/unpacked"
-three="$work/unpacked/argreport-$version"
+tar -xzf "build/dist/argreport-$release.tar.gz" -C "$work/unpacked"
+three="$work/unpacked/argreport-$release"
 [ ! -e "$three/.git" ] || { fail "the source tarball holds .git"; finish; }
 
 build() { # directory, umask, architectures (Debian's names)
@@ -58,7 +57,7 @@ build() { # directory, umask, architectures (Debian's names)
 }
 build "$work/one" 077 amd64 "$@"
 (cd "$work/one" && cmake --workflow --preset dist >/dev/null)
-for f in "argreport-$version.tar.gz" SHA256SUMS; do
+for f in "argreport-$release.tar.gz" SHA256SUMS; do
     check "the source release's $f is the same from $work/one" cmp "build/dist/$f" "$work/one/build/dist/$f"
 done
 build "$shm/a/much/longer/path/two" 002 amd64
