@@ -54,6 +54,20 @@ revision=${ARGREPORT_PACKAGE_REVISION:-1}
 publish=build/publish
 say() { echo "release.sh: $*" >&2; }
 field() { jq -er ".$2" "$1"; }
+# An architecture's packages, as its build names them.
+packages_of() { # arch
+    local machine rpm_arch
+    read -r _ _ _ machine rpm_arch _ <<<"${target[$1]}"
+    printf '%s\n' "argreport_${version}_$1.deb" "argreport-$version.$rpm_arch.rpm" \
+        "argreport-$version-linux-$machine.tar.gz"
+}
+# A build is configured again only for another revision; the revision is
+# its cache variable, set where it holds another, so that an earlier one's
+# stays out.
+configured() { # preset, build folder
+    grep -qx "ARGREPORT_PACKAGE_REVISION:STRING=$revision" "$2/CMakeCache.txt" 2>/dev/null ||
+        cmake --preset "$1" "-DARGREPORT_PACKAGE_REVISION=$revision" >/dev/null
+}
 
 if [ -n "${ARGREPORT_SIGNING_KEY:-}" ] && [ -z "$names_only" ]; then
     # Before building anything: a key that cannot sign stops the release.
@@ -109,9 +123,7 @@ if [ "$revision" = 1 ] && [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
     say "SOURCE_DATE_EPOCH is not used for revision 1, which its commit dates"
     unset SOURCE_DATE_EPOCH
 fi
-# Configured again only for another revision, as every build below.
-grep -qx "ARGREPORT_PACKAGE_REVISION:STRING=$revision" build/dist/CMakeCache.txt 2>/dev/null ||
-    cmake --preset dist "-DARGREPORT_PACKAGE_REVISION=$revision" >/dev/null
+configured dist build/dist
 name=$(field build/dist/release.json version)
 # Every file whose bytes a rebuild changes is named with the packages'
 # version, NAME-0upstreamN; the source tarball, the same tree, keeps NAME.
@@ -128,10 +140,8 @@ if [ -n "$names_only" ]; then
         echo "argreport-$name.tar.gz"
         echo "argreport-$version.src.rpm"
         for arch in "${arches[@]}"; do
-            read -r _ _ _ machine rpm_arch _ <<<"${target[$arch]}"
-            printf '%s\n' "argreport_${version}_$arch.deb" "argreport-$version.$rpm_arch.rpm" \
-                "argreport-$version-linux-$machine.tar.gz" "argreport-$version-$arch.cdx.json" \
-                "argreport-$version-$arch.vex.cdx.json"
+            packages_of "$arch"
+            printf '%s\n' "argreport-$version-$arch.cdx.json" "argreport-$version-$arch.vex.cdx.json"
         done
         [ -z "$images" ] || echo "$images"
         echo "$provenance"
@@ -158,23 +168,15 @@ logged dev-build.log bash -c '{ [ -f build/dev/CMakeCache.txt ] || cmake --prese
 # those running are done.
 running=0 failed=
 for arch in "${arches[@]}"; do
-    read -r _ _ _ _ _ _ _ build configure package <<<"${target[$arch]}"
-    # The revision is the build's cache variable, set where the build holds
-    # another, so that an earlier one's stays out.
+    read -r _ _ _ machine _ _ _ build configure package <<<"${target[$arch]}"
     export ARGREPORT_TARGET=$arch
-    grep -qx "ARGREPORT_PACKAGE_REVISION:STRING=$revision" "$build/CMakeCache.txt" 2>/dev/null ||
-        cmake --preset "$configure" "-DARGREPORT_PACKAGE_REVISION=$revision" >/dev/null
+    configured "$configure" "$build"
     cmake --workflow --preset "$package" >/dev/null
     [ "$(field "$build/release.json" version)" = "$name" ] \
         || { say "$build names $(field "$build/release.json" version), not $name"; exit 1; }
     [ "$(field "$build/release.json" package_version)" = "$version" ] \
         || { say "$build's packages are $(field "$build/release.json" package_version), not $version"; exit 1; }
-    rpm_arch=$(field "$build/release.json" rpm_arch)
-    machine=$(field "$build/release.json" machine)
-    for f in "argreport_${version}_$arch.deb" "argreport-$version.$rpm_arch.rpm" \
-             "argreport-$version-linux-$machine.tar.gz"; do
-        cp "$build/packages/$f" "$publish/"
-    done
+    packages_of "$arch" | sed "s|^|$build/packages/|" | xargs cp -t "$publish/"
     # The binary as shipped, stripped, from the binary tarball.
     mkdir -p "$logs/$arch"
     tar -xzf "$publish/argreport-$version-linux-$machine.tar.gz" -C "$logs/$arch" --strip-components=2 \
