@@ -1,10 +1,13 @@
-"""Which installed Debian package holds a file, for sbom.py and provenance.py.
+"""Which installed Debian package holds a file, and a package's URL (purl),
+for sbom.py and provenance.py.
 
 dpkg-query reads every package's list of files for each question: the files
 are asked about all at once (owners), and each answer is kept for owner.
 """
 import os
 import subprocess
+import sys
+from urllib.parse import quote
 
 _owners = {}
 
@@ -30,12 +33,15 @@ def owners(paths):
             _owners[path] = _owners[path] or packages.split(", ")[0]
 
 
-def owner(path):
-    """The package (NAME:ARCH) that holds path, or None."""
+def owner(path, required=False):
+    """The package (NAME:ARCH) that holds path, or None; where one must,
+    none ends the script that asked."""
     owners([path])
     for c in candidates(path):
         if _owners.get(c):
             return _owners[c]
+    if required:
+        sys.exit(f"{os.path.basename(sys.argv[0])}: no installed package holds {path}")
     return None
 
 
@@ -45,3 +51,12 @@ def fields(package, *names):
     out = subprocess.run(["dpkg-query", "-W", f"-f={form}", package], check=True,
                          capture_output=True, text=True).stdout
     return out.splitlines()[0].split("\t")
+
+
+def purl(kind, namespace, name, version, **qualifiers):
+    out = f"pkg:{kind}/" + (f"{namespace}/" if namespace else "") + quote(name, safe="")
+    if version:
+        out += "@" + quote(version, safe="")
+    if qualifiers:
+        out += "?" + "&".join(f"{k}={quote(v, safe='')}" for k, v in sorted(qualifiers.items()))
+    return out

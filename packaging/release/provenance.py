@@ -28,7 +28,6 @@ import os
 import subprocess
 import sys
 import tarfile
-from urllib.parse import quote
 
 # The module beside it, imported without leaving compiled Python in the tree.
 sys.dont_write_bytecode = True
@@ -56,17 +55,9 @@ def sha256_file(path):
     return h.hexdigest()
 
 
-def package_of(path, required=True):
-    """The Debian package that installed path (following symbolic links)."""
-    package = debian.owner(path)
-    if not package and required:
-        die(f"no installed package holds {path}")
-    return package
-
-
 def descriptor(package):
     name, version, arch = debian.fields(package, "Package", "Version", "Architecture")
-    return {"name": f"{name}:{arch}", "uri": f"pkg:deb/debian/{name}@{quote(version, safe='')}?arch={arch}",
+    return {"name": f"{name}:{arch}", "uri": debian.purl("deb", "debian", name, version, arch=arch),
             "annotations": {"version": version}}
 
 
@@ -77,7 +68,7 @@ def tool(command):
     if found.returncode != 0:
         return None
     path = found.stdout.strip()
-    package = package_of(path, required=False)
+    package = debian.owner(path)
     if package:
         return descriptor(package)
     version = subprocess.run([path, "--version"], capture_output=True, text=True)
@@ -160,14 +151,14 @@ def main():
     found = subprocess.run(["sh", "-c", 'for c; do command -v "$c"; done', "sh", *commands],
                            capture_output=True, text=True).stdout.split()
     debian.owners(files + found)
-    packages = {package_of(f) for f in files}
+    packages = {debian.owner(f, required=True) for f in files}
     tools = []
     for command in commands:
         found = tool(command)
         if found and found["name"] not in [t["name"] for t in tools]:
             tools.append(found)
     tarball = next(s for s in subjects if s["name"] == source)
-    source_purl = f"pkg:generic/{name}@{quote(version, safe='')}"
+    source_purl = debian.purl("generic", None, name, version)
     resolved = [{"name": "source commit", "digest": {"gitCommit": commit}},
                 {"name": source, "uri": source_purl, "digest": tarball["digest"]}]
     toolchain = [descriptor(p) for p in packages]

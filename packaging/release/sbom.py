@@ -53,7 +53,6 @@ import sys
 import tarfile
 import uuid
 from datetime import datetime, timezone
-from urllib.parse import quote
 
 # The module beside it, imported without leaving compiled Python in the tree.
 sys.dont_write_bytecode = True
@@ -99,9 +98,7 @@ def hashes(data):
 
 def owner(path):
     """The installed Debian package that holds path, and its versions."""
-    package = debian.owner(path)
-    if not package:
-        die(f"no installed package holds {path}")
+    package = debian.owner(path, required=True)
     return dict(zip(("package", "version", "source", "source_version", "arch", "maintainer"),
                     debian.fields(package, "Package", "Version", "source:Package", "source:Version",
                                   "Architecture", "Maintainer")))
@@ -243,15 +240,6 @@ def image_in_archive(archive, platform):
             die(f"{archive} holds {len(found)} images for {platform}")
         config = blob(found[0]["digest"])["config"]["digest"]
     return found[0]["digest"], config
-
-
-def purl(kind, namespace, name, version, **qualifiers):
-    out = f"pkg:{kind}/" + (f"{namespace}/" if namespace else "") + quote(name, safe="")
-    if version:
-        out += "@" + quote(version, safe="")
-    if qualifiers:
-        out += "?" + "&".join(f"{k}={quote(v, safe='')}" for k, v in sorted(qualifiers.items()))
-    return out
 
 
 def upstream_version(version):
@@ -398,7 +386,7 @@ def main():
             "supplier": {"name": "Debian", "contact": [{"name": musl_pkg["maintainer"]}]},
             "description": "the C library, linked statically",
             "licenses": [{"expression": musl_license}],
-            "purl": purl("deb", vendor, musl_pkg["package"], musl_pkg["version"], arch=musl_pkg["arch"],
+            "purl": debian.purl("deb", vendor, musl_pkg["package"], musl_pkg["version"], arch=musl_pkg["arch"],
                          distro=distro, upstream=upstream),
             "cpe": f"cpe:2.3:a:musl-libc:musl:{cpe_value(musl_upstream)}:*:*:*:*:*:*:*",
             "hashes": hashes(open(libc, "rb").read()),
@@ -428,7 +416,7 @@ def main():
            "supplier": {"name": "Debian", "contact": [{"name": gcc_pkg["maintainer"]}]},
            "description": f"gcc {gcc_version}'s start files and runtime support, linked statically",
            "licenses": [{"expression": GCC_LICENSE}],
-           "purl": purl("deb", vendor, gcc_pkg["package"], gcc_pkg["version"],
+           "purl": debian.purl("deb", vendor, gcc_pkg["package"], gcc_pkg["version"],
                         arch=gcc_pkg["arch"], upstream=gcc_pkg["source"], distro=distro),
            "cpe": GCC_CPE.format(version=cpe_value(gcc_version)),
            "components": gcc_children}
@@ -447,7 +435,7 @@ def main():
               "description": info["description"],
               "licenses": [{"expression": license_expr}],
               "copyright": "2026 The argreport developers",
-              "purl": purl("generic", None, name, version, arch=arch),
+              "purl": debian.purl("generic", None, name, version, arch=arch),
               "hashes": hashes(shipped),
               "externalReferences": [{
                   "type": "source-distribution", "url": source,
@@ -462,8 +450,8 @@ def main():
 
     carriers = []
     for label, ref_purl in (
-            (deb, purl("deb", UPSTREAM, name, info["package_version"], arch=arch)),
-            (rpm, purl("rpm", UPSTREAM, name, f"{version}-{info['package_revision']}",
+            (deb, debian.purl("deb", UPSTREAM, name, info["package_version"], arch=arch)),
+            (rpm, debian.purl("rpm", UPSTREAM, name, f"{version}-{info['package_revision']}",
                        arch=info["rpm_arch"])),
             (tgz, None)):
         data = open(os.path.join(publish, label), "rb").read()
@@ -480,7 +468,7 @@ def main():
             "supplier": supplier, "licenses": [{"expression": license_expr}],
             "description": f"the image {info['image_tag']}, named by the digest of its manifest",
             "hashes": [{"alg": "SHA-256", "content": manifest.split(":", 1)[1]}],
-            "purl": purl("oci", None, name, manifest, arch=info["oci_platform"].split("/", 1)[1].replace("/", ""),
+            "purl": debian.purl("oci", None, name, manifest, arch=info["oci_platform"].split("/", 1)[1].replace("/", ""),
                          tag=info["image_tag"].split(":", 1)[1]),
             "properties": [{"name": "argreport:image-id", "value": config}]})
 
