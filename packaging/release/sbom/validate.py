@@ -53,7 +53,8 @@ def uri(value):
         re.fullmatch(r"[A-Za-z][A-Za-z0-9+.-]*:[A-Za-z0-9\-._~:/?#\[\]@!$&'()*+,;=%]*", value))
 
 
-def schema_findings(document):
+def schema_validator():
+    """CycloneDX 1.6's schema, read and compiled once for every document."""
     schema = load("bom-1.6.SNAPSHOT.schema.json")
     formats = jsonschema.FormatChecker()
     formats.checks("date-time", raises=ValueError)(date_time)
@@ -64,7 +65,12 @@ def schema_findings(document):
         warnings.simplefilter("ignore", DeprecationWarning)
         resolver = jsonschema.RefResolver.from_schema(
             schema, store={uri: load(name) for uri, name in SCHEMAS.items()})
-        validator = jsonschema.Draft7Validator(schema, resolver=resolver, format_checker=formats)
+        return jsonschema.Draft7Validator(schema, resolver=resolver, format_checker=formats)
+
+
+def schema_findings(validator, document):
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
         return [f"not valid CycloneDX 1.6: {'/'.join(map(str, e.absolute_path)) or '(document)'}: {e.message}"
                 for e in validator.iter_errors(document)]
 
@@ -113,10 +119,11 @@ def main():
     if len(sys.argv) < 2:
         sys.exit(__doc__.strip().splitlines()[2].strip())
     found = 0
+    validator = schema_validator()
     for path in sys.argv[1:]:
         with open(path, encoding="utf-8") as f:
             bom = json.load(f)
-        problems = schema_findings(bom)
+        problems = schema_findings(validator, bom)
         if bom.get("components"):
             problems += ntia_findings(bom)
         for p in problems:
