@@ -25,6 +25,7 @@ import base64
 import hashlib
 import json
 import os
+import shutil
 import subprocess
 import sys
 import tarfile
@@ -61,13 +62,9 @@ def descriptor(package):
             "annotations": {"version": version}}
 
 
-def tool(command):
-    """The package of a tool the release ran, or, for one installed some
-    other way, its name, first line of --version and digest."""
-    found = subprocess.run(["sh", "-c", f'command -v "{command}"'], capture_output=True, text=True)
-    if found.returncode != 0:
-        return None
-    path = found.stdout.strip()
+def tool(command, path):
+    """The package of a tool the release ran, found at path, or, for one
+    installed some other way, its name, first line of --version and digest."""
     package = debian.owner(path)
     if package:
         return descriptor(package)
@@ -142,19 +139,17 @@ def main():
         ld = subprocess.run([compiler, "-print-prog-name=ld"], check=True, capture_output=True,
                             text=True).stdout.strip()
         if not os.path.isabs(ld):
-            ld = subprocess.run(["sh", "-c", f'command -v "{ld}"'], check=True, capture_output=True,
-                                text=True).stdout.strip()
+            ld = shutil.which(ld) or die(f"{compiler}'s linker {ld} is not on PATH")
         files += [compiler, os.path.realpath(compiler), ld, os.path.realpath(ld)]
         if b["musl_libdir"]:
             files.append(os.path.join(b["musl_libdir"], "libc.a"))
     commands = ("cmake", "dpkg-deb", "rpmbuild", "podman", "buildah", "git", "gzip", "tar", "python3")
-    found = subprocess.run(["sh", "-c", 'for c; do command -v "$c"; done', "sh", *commands],
-                           capture_output=True, text=True).stdout.split()
-    debian.owners(files + found)
+    paths = {command: shutil.which(command) for command in commands}
+    debian.owners(files + [p for p in paths.values() if p])
     packages = {debian.owner(f, required=True) for f in files}
     tools = []
-    for command in commands:
-        found = tool(command)
+    for command, path in paths.items():
+        found = path and tool(command, path)
         if found and found["name"] not in [t["name"] for t in tools]:
             tools.append(found)
     tarball = next(s for s in subjects if s["name"] == source)
