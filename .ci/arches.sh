@@ -5,7 +5,8 @@
 # linters and checksums. Each binary's tests (the suite under qemu where this
 # machine cannot run it, its hardening, its faults) are release.sh's, which
 # runs them on every architecture before it signs anything: the publish
-# part (packaging/release/check_release.sh) runs it, and they run once.
+# part (packaging/release/check_release.sh) runs it, and this part does
+# not run them again.
 #   bash .ci/arches.sh [ARCH...]      (Debian's names; all by default)
 . "$(dirname "$0")/lib.sh"
 tree=$(tagged_tree) || { fail "a clone tagged v$version"; finish; }
