@@ -38,6 +38,8 @@ scratch() {
     trap 'rm -rf "$work"' EXIT
 }
 
+# The documents, English and Chinese, one a line.
+documents() { ls README.md README.zh-CN.md argreport.1.in argreport.zh_CN.1.in docs/*.md; }
 # The targets of cmake/musl.cmake, one a line: Debian's name, gcc's triple,
 # musl's directory, uname -m, RPM's name, OCI platform, qemu's name, build
 # folder, the workflow that builds it and the one that packages it (run with

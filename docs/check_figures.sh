@@ -13,5 +13,6 @@ for arch in arm64 ppc64el; do
     logged "ARGREPORT_TARGET=$arch cmake --workflow --preset release-cross" \
         env ARGREPORT_TARGET="$arch" cmake --workflow --preset release-cross || finish
 done
-python3 docs/figures.py "$PWD" || failures=$((failures + 1))
+mapfile -t english < <(documents | grep -vE 'zh[-_]CN')
+python3 docs/figures.py "$PWD" "${english[@]}" || failures=$((failures + 1))
 finish

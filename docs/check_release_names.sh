@@ -12,8 +12,7 @@
 # signatures) are compared with those release.sh --names gives.
 #   docs/check_release_names.sh
 . "$(dirname "$0")/../.ci/lib.sh"
-docs=(README.md README.zh-CN.md argreport.1.in argreport.zh_CN.1.in)
-mapfile -t -O ${#docs[@]} docs < <(ls docs/*.md | grep -v '^docs/launchers')
+mapfile -t docs < <(documents | grep -v '^docs/launchers')
 # The targets' names and build folders that docs/architectures.md's table
 # gives are cmake/musl.cmake's.
 check "docs/architectures.md's table gives each target's names and build folder as cmake/musl.cmake does" \

@@ -21,7 +21,7 @@ own_network "$@"
 docs=("$@")
 # docs/launchers*.md need an sshd and a home of their own for root, which
 # docs/check_launchers.sh makes before it runs them here.
-[ ${#docs[@]} -gt 0 ] || mapfile -t docs < <(ls README.md README.zh-CN.md argreport.1.in argreport.zh_CN.1.in docs/*.md | grep -v '^docs/launchers')
+[ ${#docs[@]} -gt 0 ] || mapfile -t docs < <(documents | grep -v '^docs/launchers')
 cram=$(command -v cram3 || command -v cram) || { fail "cram is not installed (apt-get install python3-cram)"; finish; }
 command -v tmux >/dev/null || { fail "tmux is not installed"; finish; }
 
