@@ -75,6 +75,12 @@ def gives(argument, value):
     return None if num == value else f'`{argument}` gives {num}'
 
 
+def no_numbers(listed):
+    """The arguments a list of those that hold no number names."""
+    return (re.findall(r'`([^`]*)`', listed) + [''] * ('empty argument' in listed)
+            + ['１２'] * ('full-width digits' in listed))
+
+
 @functools.cache
 def buffer_size():
     return int(re.search(r'^set\(ARGREPORT_BUFFER_SIZE (\d+)\)$', source('CMakeLists.txt'), re.M)[1])
@@ -233,8 +239,8 @@ RULES = [
      f'the program exits with {sorted(statuses())}, as run'),
     (PAGES, r'`([^`]*)` gives (-?\d+)', lambda m: gives(m[1].strip('"'), m[2])),
     (['README.md'], r'`([^`]*)` and `([^`]*)` give (-?\d+)', lambda m: gives(m[1], m[3]) or gives(m[2], m[3])),
-    (PAGES, r'`num` line shows (0)|the value shown is (0)',
-     lambda m: next(filter(None, (gives(a, '0') for a in ('abc', '-', '+-5', '', '１２'))), None)),
+    (PAGES, r'[Nn]o number at all \(([^)]*)\)(?:: the `num` line shows|, the value shown is) (0)',
+     lambda m: next(filter(None, (gives(a, m[2]) for a in no_numbers(m[1]))), None)),
     (PAGES, r'limits of a (\d+)-bit signed integer|range of a (\d+)-bit signed integer',
      lambda m: gives('9' * 20, str(2 ** (int(m[1] or m[2]) - 1) - 1))),
     (['docs/hardening-audit.md'], r'It exits with status (\d+)', lambda m: same(
