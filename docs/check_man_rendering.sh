@@ -32,30 +32,10 @@ underfill_tolerance=3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The lines of a page's examples, as a formatter shows them (after the few
-# escapes the examples use), and the words set in bold: the names of
-# commands, paths and options, which the reader types.
-perl -ne '
-    $ex = 1, next if /^\.EX/;
-    $ex = 0, next if /^\.EE/;
-    next unless $ex;
-    chomp;
-    s/\\&//g; s/\\\(aq/\x27/g; s/\\\(dq/"/g; s/\\-/-/g; s/\\e/\\/g;
-    s/^\s+|\s+$//g;
-    print "$_\n" if length' "$en" "$zh" | sort -u >"$work/examples"
-perl -ne '
-    my @bold;
-    if (/^\.(B|BR|RB|BI|IB) (.*)/) {
-        my ($macro, $rest, @args) = ($1, $2);
-        push @args, defined $1 ? $1 : $2 while $rest =~ /\G\s*(?:"([^"]*)"|(\S+))/g;
-        my $first = $macro =~ /^B/ ? 0 : 1;
-        @bold = $macro eq "B" ? @args : @args[grep { $_ % 2 == $first } 0 .. $#args];
-    }
-    push @bold, $1 while /\\fB(.*?)\\f[RP]/g;
-    for (@bold) {
-        s/\\-/-/g; s/\\e/\\/g; s/\\~/ /g; s/\\\*\(Sp/ /g; s/\\&//g; s/\\\(\w\w//g;
-        print "$_\n" for grep { /[A-Za-z]/ } split;
-    }' "$en" "$zh" | sort -u >"$work/names"
+# The lines of the pages' examples, and the words set in bold: the names
+# of commands, paths and options, which the reader types.
+python3 docs/documents.py examples "$en" "$zh" | sort -u >"$work/examples"
+python3 docs/documents.py bold "$en" "$zh" | sort -u >"$work/names"
 if [ ! -s "$work/examples" ] || [ ! -s "$work/names" ]; then fail "no examples or names found in the pages"; fi
 
 # Reads a rendered page on standard input and prints its measures: "prose N

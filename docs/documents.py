@@ -8,6 +8,10 @@ and names read it.
                                               DOCUMENT:LINE<TAB>FIGURE<TAB>TEXT
     docs/documents.py names DOCUMENT...       each file name given in code:
                                               DOCUMENT:LINE<TAB>NAME
+    docs/documents.py examples DOCUMENT...    each line of its examples
+    docs/documents.py bold DOCUMENT...        each word of its code spans
+                                              (a man page's bold) that
+                                              holds a letter
 
 A document is Markdown or a man page's roff source. It reads as a sequence
 of blocks: headings, paragraphs, list items, table rows and code blocks, and
@@ -15,7 +19,10 @@ in a man page the tags of .TP as items of their own. In a block's TEXT, code
 is between backticks: Markdown's code spans, and a man page's bold, which
 sets the names, commands and values a reader types (its italics, the
 placeholders, are plain text). A code block's TEXT is its lines, its marker
-first, joined by " / ".
+first, joined by " / ". A code block's lines are what a reader copies: an
+escape in them that is not known here is an error, not left out. The
+markers are HTML comments in Markdown and roff comments among the requests
+before .EX in a man page (docs/transcripts.py says what they mean).
 
 parity: a translation says what its original says in other words, never
 with other figures or other code. Block by block, in order, the two must
@@ -51,10 +58,8 @@ import os
 import re
 import sys
 
-# The module beside it, imported without leaving compiled Python in the tree.
-sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from transcripts import MARKER, ROFF_MARKER  # noqa: E402  (one reading of the markers)
+MARKER = re.compile(r'^\s*<!--\s*(transcript|file|run by \S+|not run):\s*(.*?)\s*-->\s*$')
+ROFF_MARKER = re.compile(r'^\.\\"\s*(transcript|file|run by \S+|not run):\s*(.*?)\s*$')
 
 FIGURE = re.compile(r'(?<![\w.+/\\-])(?:\d{4}-\d{2}-\d{2}(?![\w-])|-?\d+(?:,\d{3})*(?:\.\d+)*(?![\w+/,.]?\d|[\w+/]))')
 # A code span opens with a run of backticks and closes with a run as long,
@@ -64,10 +69,18 @@ NAME = re.compile(r'(?:[\w.+-]+/)*argreport[-_][\w.+-]*?(?:\.deb|\.rpm|\.tar\.gz
                   r'|\.SHA256SUMS(?:\.asc)?|\.tar\.gz\.asc|\.src\.rpm)(?![\w.])|\bSHA256SUMS\b')
 
 
+class Fault(Exception):
+    pass
+
+
 class Block:
     def __init__(self, line, kind, text, lines=None, marker=None):
         self.line, self.kind, self.text = line, kind, text
         self.lines, self.marker = lines or [], marker
+
+    def mark(self):
+        """A code block's marker as its kind and its text, or None."""
+        return tuple(self.marker.split(': ', 1)) if self.marker else None
 
     def code(self):
         return [' '.join(m[2].split()) for m in CODE.finditer(self.text)]
@@ -128,8 +141,9 @@ def markdown(lines):
 ROFF_NAMED = {'lq': '“', 'rq': '”', 'dq': '"', 'aq': "'", 'ga': '`', 'ti': '~', 'ha': '^', 'em': '—', 'en': '–'}
 
 
-def roff_text(text):
-    """A line of roff text as plain text, bold between backticks."""
+def roff_text(text, where=None):
+    """A line of roff text as plain text, bold between backticks; given
+    where it is, a line of an example, whose every escape must be known."""
     out, i, bold = [], 0, False
     while i < len(text):
         c = text[i]
@@ -138,6 +152,8 @@ def roff_text(text):
             i += 1
             continue
         nxt = text[i + 1:i + 2]
+        if where and not (nxt in '-e&~ \\' or nxt == '(' and text[i + 2:i + 4] in ROFF_NAMED or text[i + 1:i + 5] == '*(Sp'):
+            raise Fault(f'{where}: roff escape {text[i:i + 4]!r} in an example is not known here')
         if nxt == 'f':
             font = text[i + 2:i + 3]
             i += 3
@@ -156,7 +172,7 @@ def roff_text(text):
             name = text[i + 3:i + 5] if text[i + 2:i + 3] == '(' else text[i + 2:i + 3]
             out.append(' ' if name == 'Sp' else '')
             i += 5 if text[i + 2:i + 3] == '(' else 3
-        elif nxt in ('-', 'e'):
+        elif nxt in ('-', 'e', '\\'):
             out.append('-' if nxt == '-' else '\\')
             i += 2
         elif nxt in ('~', ' '):
@@ -173,7 +189,7 @@ def roff_args(rest):
     return [plain or quoted for quoted, plain in re.findall(r'"([^"]*)"|(\S+)', rest)] if rest else []
 
 
-def roff(lines):
+def roff(lines, doc):
     blocks, text, start, kind = [], [], 0, 'paragraph'
 
     def flush():
@@ -216,7 +232,7 @@ def roff(lines):
                 flush()
                 code, first = [], i
                 while i < len(lines) and lines[i].strip() != '.EE':
-                    code.append(roff_text(lines[i]))
+                    code.append(roff_text(lines[i], f'{doc}:{i + 1}'))
                     i += 1
                 i += 1
                 blocks.append(Block(first + 1, 'code', ' / '.join(([marker] if marker else []) + code), code, marker))
@@ -235,11 +251,15 @@ def roff(lines):
     return blocks
 
 
+def roffish(path):
+    """Whether the document is a man page's roff, its source or as built."""
+    return bool(path.endswith('.in') or re.search(r'\.[1-9]$', path))
+
+
 def read(path):
     with open(path, encoding='utf-8') as f:
         lines = f.read().split('\n')
-    roffish = path.endswith('.in') or re.search(r'\.[1-9]$', path)
-    return roff(lines) if roffish else markdown(lines)
+    return roff(lines, os.path.relpath(path)) if roffish(path) else markdown(lines)
 
 
 def signature(block, headings):
@@ -323,6 +343,12 @@ def main():
             elif command == 'figures' and block.kind != 'code':
                 for figure in block.figures():
                     print(f'{doc}:{block.line}\t{figure}\t{block.text}')
+            elif command == 'examples' and block.kind == 'code':
+                for line in filter(None, (line.strip() for line in block.lines)):
+                    print(line)
+            elif command == 'bold' and block.kind != 'code':
+                for word in (w for code in block.code() for w in code.split() if re.search('[A-Za-z]', w)):
+                    print(word)
             elif command == 'names':
                 code = block.lines if block.kind == 'code' else block.code()
                 for name in sorted(set(m.group(0) for c in code for m in NAME.finditer(c))):
@@ -331,4 +357,8 @@ def main():
 
 
 if __name__ == '__main__':
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    except Fault as fault:
+        print(f'FAILED: {fault}')
+        sys.exit(1)

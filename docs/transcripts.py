@@ -74,80 +74,20 @@ import re
 import subprocess
 import sys
 
-MARKER = re.compile(r'^\s*<!--\s*(transcript|file|run by \S+|not run):\s*(.*?)\s*-->\s*$')
-ROFF_MARKER = re.compile(r'^\.\\"\s*(transcript|file|run by \S+|not run):\s*(.*?)\s*$')
-ROFF_ESCAPES = {'-': '-', 'e': '\\', '&': '', '~': ' ', ' ': ' ', '\\': '\\',
-                '(aq': "'", '(dq': '"', '(ga': '`', '(ti': '~', '(ha': '^'}
+# The module beside it, imported without leaving compiled Python in the tree.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import documents  # noqa: E402  (one reading of the documents)
+from documents import Fault  # noqa: E402
 
 
-class Fault(Exception):
-    pass
-
-
-def unroff(line, where):
-    out, i = [], 0
-    while i < len(line):
-        if line[i] != '\\':
-            out.append(line[i])
-            i += 1
-            continue
-        for escape in sorted(ROFF_ESCAPES, key=len, reverse=True):
-            if line.startswith(escape, i + 1):
-                out.append(ROFF_ESCAPES[escape])
-                i += 1 + len(escape)
-                break
-        else:
-            raise Fault(f'{where}: roff escape {line[i:i + 4]!r} in a transcript is not known here')
-    return ''.join(out)
-
-
-def kind_of(marker, block, where):
-    """A block's marker kind and text: what it says, or a transcript's."""
-    if marker:
-        return marker.group(1), marker.group(2)
-    if block[0].startswith('$ '):
+def kind_of(block, where):
+    """A code block's marker kind and text: what it says, or a transcript's."""
+    if block.marker:
+        return block.mark()
+    if block.lines[0].startswith('$ '):
         return 'transcript', ''
-    raise Fault(f'{where}: a command block that no check runs and no mark explains: {block[0]!r}')
-
-
-def markdown_blocks(lines, name):
-    """(line number, marker kind, marker text, block lines) for each block:
-    each indented code block, after a blank line or a marker."""
-    i = 0
-    while i < len(lines):
-        marker = MARKER.match(lines[i - 1]) if i > 0 else None
-        if re.match(r'^ {4,}\S', lines[i]) and (i == 0 or not lines[i - 1].strip() or marker):
-            indent = re.match(r'^ *', lines[i]).group(0)
-            start, block = i, []
-            while i < len(lines) and lines[i].strip() and lines[i].startswith(indent):
-                block.append(lines[i][len(indent):])
-                i += 1
-            kind, text = kind_of(marker, block, f'{name}:{start + 1}')
-            yield start + 1, kind, text, block
-        else:
-            i += 1
-
-
-def roff_blocks(lines, name):
-    """The same, for each .EX/.EE block: the marker is a comment among the
-    requests before it."""
-    i = 0
-    while i < len(lines):
-        if lines[i].strip() == '.EX':
-            start, block, marker = i, [], None
-            j = i - 1
-            while j >= 0 and (lines[j].startswith('.') and not lines[j].startswith('.EE')):
-                marker = ROFF_MARKER.match(lines[j])
-                if marker or not lines[j].startswith(('.RS', '.PP', '.IP', '.\\"')):
-                    break
-                j -= 1
-            i += 1
-            while i < len(lines) and lines[i].strip() != '.EE':
-                block.append(unroff(lines[i], f'{name}:{i + 1}'))
-                i += 1
-            if block:
-                yield start + 2, *kind_of(marker, block, f'{name}:{start + 2}'), block
-        i += 1
+    raise Fault(f'{where}: a command block that no check runs and no mark explains: {block.lines[0]!r}')
 
 
 def complete(command):
@@ -221,12 +161,13 @@ def heredoc(cmd):
 
 
 def read(path):
-    """The document's name, lines, whether it is roff, and its blocks."""
+    """The document's name, lines, whether it is roff, and its code blocks:
+    (line number, marker kind, marker text, block lines) for each."""
     name = os.path.relpath(path)
     with open(path, encoding='utf-8') as f:
         lines = f.read().split('\n')
-    roff = bool(path.endswith('.in') or re.search(r'\.[1-9]$', path))
-    return name, lines, roff, list((roff_blocks if roff else markdown_blocks)(lines, name))
+    blocks = [(b.line, *kind_of(b, f'{name}:{b.line}'), b.lines) for b in documents.read(path) if b.kind == 'code']
+    return name, lines, documents.roffish(path), blocks
 
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -307,7 +248,7 @@ def test(path):
     for number, line in enumerate(lines, 1):
         m = re.match(r'^\s*(\$ .*)$', line)
         if m:
-            command = unroff(m.group(1), f'{name}:{number}') if roff else m.group(1)
+            command = documents.roff_text(m.group(1), f'{name}:{number}') if roff else m.group(1)
             if command not in taken:
                 raise Fault(f'{name}:{number}: a command shown with "$ " that is in no transcript: {line.strip()!r}')
     return plain, podman, machine, count, [block[1:] for block in blocks]
