@@ -32,31 +32,16 @@ for pair in "README.md README.zh-CN.md" "argreport.1.in argreport.zh_CN.1.in" "d
     fi
 done
 # The guides' index and tables link to their sections by the anchors that a
-# Markdown renderer makes of headings: lower case, punctuation dropped,
-# blanks as hyphens.
+# Markdown renderer makes of headings.
 for guide in docs/launchers.md docs/launchers.zh-CN.md; do
-    dangling=$(python3 - "$guide" <<'END'
-import re, sys
-text = open(sys.argv[1], encoding='utf-8').read()
-anchors = {re.sub(r'[^\w\- ]', '', h.lower()).replace(' ', '-') for h in re.findall(r'^#+ (.*?)\s*$', text, re.M)}
-print(' '.join(sorted(set(re.findall(r'\]\(#([^)]+)\)', text)) - anchors)))
-END
-)
-    if [ -z "$dangling" ]; then ok "$guide: every link to a section finds it"; else fail "$guide: links to no section: $dangling"; fi
+    logged "$guide: every link to a section finds it" python3 docs/documents.py dangling "$guide"
 done
 # Between the index and table at the top and the note on CI at the end, each
 # section of the guides has the same four parts, in this order.
-unlike=$(python3 - <<'END'
-import re
-for path, parts in (('docs/launchers.md', ['Symptom.', 'What happens.', 'Fix.', 'Check.']),
-                    ('docs/launchers.zh-CN.md', ['现象。', '原因。', '解决办法。', '验证。'])):
-    for section in re.split(r'^## ', open(path, encoding='utf-8').read(), flags=re.M)[3:-1]:
-        found = [p for p in re.findall(r'^\*\*(.+?)\*\*', section, re.M) if p in parts]
-        if found != parts:
-            print(f'{path}: {section.splitlines()[0]}: {" ".join(found) or "none"}')
-END
-)
-if [ -z "$unlike" ]; then ok "each section of the launchers' guides has its four parts in order"; else echo "$unlike"; fail "sections of the launchers' guides without their four parts in order"; fi
+logged "each section of docs/launchers.md has its four parts in order" \
+    python3 docs/documents.py sections docs/launchers.md 'Symptom.' 'What happens.' 'Fix.' 'Check.'
+logged "each section of docs/launchers.zh-CN.md has its four parts in order" \
+    python3 docs/documents.py sections docs/launchers.zh-CN.md '现象。' '原因。' '解决办法。' '验证。'
 
 # Configuring the release tree writes both pages, with version and date.
 logged "cmake --preset release" cmake --preset release || finish

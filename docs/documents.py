@@ -4,6 +4,9 @@ and names read it.
 
     docs/documents.py blocks DOCUMENT...      each block: DOCUMENT:LINE KIND TEXT
     docs/documents.py parity ORIGINAL TRANSLATION
+    docs/documents.py dangling DOCUMENT...    its links to no section
+    docs/documents.py sections DOCUMENT PART...
+                                              its sections without PARTS
     docs/documents.py figures DOCUMENT...     each figure of the prose:
                                               DOCUMENT:LINE<TAB>FIGURE<TAB>TEXT
     docs/documents.py names DOCUMENT...       each file name given in code:
@@ -116,6 +119,7 @@ def markdown(lines):
             blocks.append(Block(start, 'code', ' / '.join(([marker] if marker else []) + code), code, marker))
         elif line.startswith('#'):
             blocks.append(Block(start, 'heading', line.lstrip('#').strip()))
+            blocks[-1].level = len(line) - len(line.lstrip('#'))
             i += 1
         elif line.startswith('|'):
             if not re.match(r'^\|[-:| ]+\|$', line):
@@ -330,10 +334,44 @@ def names_check(tree, version, targets, listed, docs):
     return status
 
 
+def dangling(path):
+    """The links to a section of the document (#ANCHOR) that none of its
+    headings makes, as a Markdown renderer makes anchors: lower case,
+    punctuation dropped, blanks as hyphens."""
+    anchors = {re.sub(r'[^\w\- ]', '', b.text.lower()).replace(' ', '-') for b in read(path) if b.kind == 'heading'}
+    with open(path, encoding='utf-8') as f:
+        links = set(re.findall(r'\]\(#([^)]+)\)', f.read()))
+    for link in sorted(links - anchors):
+        print(f'{path}: a link to no section: #{link}')
+    return 1 if links - anchors else 0
+
+
+def sections(path, *parts):
+    """Each section (##) but the first two and the last has paragraphs that
+    open with the bold PARTS, in that order."""
+    found, status = {}, 0
+    for block in read(path):
+        if block.kind == 'heading' and block.level == 2:
+            found[block.text] = []
+        elif found and block.kind == 'paragraph' and re.match(r'\*\*(.+?)\*\*', block.text):
+            bold = re.match(r'\*\*(.+?)\*\*', block.text)[1]
+            if bold in parts:
+                list(found.values())[-1].append(bold)
+    for heading, bold in list(found.items())[2:-1]:
+        if bold != list(parts):
+            print(f'{path}: {heading}: {" ".join(bold) or "none"}')
+            status = 1
+    return status
+
+
 def main():
     command, docs = sys.argv[1], sys.argv[2:]
     if command == 'parity':
         return parity(*docs)
+    if command == 'dangling':
+        return max(dangling(doc) for doc in docs)
+    if command == 'sections':
+        return sections(*docs)
     if command == 'names-check':
         return names_check(docs[0], docs[1], docs[2], docs[3], docs[4:])
     for doc in docs:
