@@ -137,12 +137,25 @@ def statuses():
 @functools.cache
 def max_arg():
     """The longest argument that reaches a program, plus one, and bash's status for it."""
-    for size in (1 << 17, ):
-        ok = run(['bash', '-c', f'"$0" "$(head -c {size - 1} /dev/zero | tr "\\0" x)" >/dev/null', release()])
-        too = run(['bash', '-c', f'"$0" "$(head -c {size} /dev/zero | tr "\\0" x)" >/dev/null', release()])
-        if ok.returncode == 0 and too.returncode and b'Argument list too long' in too.stderr:
-            return size, too.returncode
+    size = 1 << 17  # MAX_ARG_STRLEN: 32 pages of 4 KiB, on every Linux
+    ok = run(['bash', '-c', f'"$0" "$(head -c {size - 1} /dev/zero | tr "\\0" x)" >/dev/null', release()])
+    too = run(['bash', '-c', f'"$0" "$(head -c {size} /dev/zero | tr "\\0" x)" >/dev/null', release()])
+    if ok.returncode == 0 and too.returncode and b'Argument list too long' in too.stderr:
+        return size, too.returncode
     return None, None
+
+
+def aligned(kib, *arches):
+    """Whether the release of each architecture aligns its segments to kib KiB."""
+    return next(filter(None, (same(alignment(os.path.join(build_folders()[a], 'argreport')), {number(kib) * 1024},
+                                   f"{a}'s alignment") for a in arches)), None)
+
+
+@functools.cache
+def build_folders():
+    """Each architecture's build folder, as the target table gives it."""
+    table = run(['cmake', '-P', os.path.join(ROOT, 'cmake/musl.cmake')], text=True, check=True).stdout
+    return {row.split()[0]: row.split()[7] for row in table.splitlines() if row.strip()}
 
 
 def alignment(path):
@@ -248,15 +261,10 @@ RULES = [
                         source('docs/hardening-audit.md'))[1], "the status its example shows")),
     # What the binaries are.
     (['docs/hardening.md'], r'(\d+) KiB on x86-64, and (\d+) KiB on arm64 and ppc64el, whose kernels often use (\d+) KiB',
-     lambda m: same(alignment('build/release/argreport'), {number(m[1]) * 1024}, "amd64's alignment") or next(
-         filter(None, (same(alignment(f'build/release-{a}/argreport'), {number(m[2]) * 1024}, f"{a}'s alignment")
-                       for a in ('arm64', 'ppc64el'))), None) or same(m[3], m[2], 'the alignment')),
+     lambda m: aligned(m[1], 'amd64') or aligned(m[2], 'arm64', 'ppc64el') or same(m[3], m[2], 'the alignment')),
     (['docs/architectures.md'], r'aligns their segments to (\d+) KiB, so that they load on kernels with (\d+) KiB',
-     lambda m: next(filter(None, (same(alignment(f'build/release-{a}/argreport'), {number(m[1]) * 1024},
-                                       f"{a}'s alignment") for a in ('arm64', 'ppc64el'))), None)
-     or same(m[2], m[1], 'the alignment')),
-    (['docs/architectures.md'], r'load on (\d+) KiB kernels', lambda m: same(
-        alignment('build/release-arm64/argreport'), {number(m[1]) * 1024}, "arm64's alignment")),
+     lambda m: aligned(m[1], 'arm64', 'ppc64el') or same(m[2], m[1], 'the alignment')),
+    (['docs/architectures.md'], r'load on (\d+) KiB kernels', lambda m: aligned(m[1], 'arm64')),
     # The benchmark: its table is a measurement, of its machine and day,
     # which the paragraph before it names; but the system calls of the
     # release depend on the binary alone.
