@@ -147,7 +147,7 @@ def max_arg():
 
 def aligned(kib, *arches):
     """Whether the release of each architecture aligns its segments to kib KiB."""
-    return next(filter(None, (same(alignment(os.path.join(build_folders()[a], 'argreport')), {number(kib) * 1024},
+    return next(filter(None, (same({number(kib) * 1024}, alignment(os.path.join(build_folders()[a], 'argreport')),
                                    f"{a}'s alignment") for a in arches)), None)
 
 
